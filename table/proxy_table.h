@@ -28,7 +28,7 @@ public:
     int count() const;
 
     void gofirst();
-    void gonext();  // stays on the last record
+    void gonext();          // stays on the last record
     void goforward(int n);  // clamps to the first or last record
     // 1-based position of the current record; 0 when the table is empty.
     int recno() const;

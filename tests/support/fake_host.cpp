@@ -8,7 +8,9 @@
 
 namespace vorsa::test {
 
-FakeHost::FakeHost() { initgrid(m_grid); }
+FakeHost::FakeHost() {
+    initgrid(m_grid);
+}
 
 void FakeHost::showinfo(const std::string& text) {
     m_panel1 = utf8(text);
@@ -23,16 +25,14 @@ void FakeHost::midshowinfo(const std::string& text) {
 }
 
 void FakeHost::processMessages() {
-    if (onProcessMessages)
-        onProcessMessages();
+    if (onProcessMessages) onProcessMessages();
     if (pumpEvents && QCoreApplication::instance())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void FakeHost::pause(int ms) {
     events.push_back("pause:" + std::to_string(ms));
-    if (realPauses)
-        QThread::msleep(static_cast<unsigned long>(ms));
+    if (realPauses) QThread::msleep(static_cast<unsigned long>(ms));
 }
 
 bool FakeHost::sourceGroupChecked(int item) const {
@@ -49,20 +49,17 @@ void FakeHost::listtable() {
 
 void FakeHost::actcheckExecute() {
     events.emplace_back("actcheckExecute");
-    if (onActcheck)
-        onActcheck();
+    if (onActcheck) onActcheck();
 }
 
-void appendRow(ProxyTable& t, const std::string& ip, const std::string& port,
-               const char* protocol, const char* location) {
+void appendRow(ProxyTable& t, const std::string& ip, const std::string& port, const char* protocol,
+               const char* location) {
     t.opentable();
     t.addrecord();
     t.setfield(Field::Ip, ip);
     t.setfield(Field::Port, port);
-    if (protocol)
-        t.setfield(Field::Protocol, gbk::text(protocol));
-    if (location)
-        t.setfield(Field::Location, gbk::text(location));
+    if (protocol) t.setfield(Field::Protocol, gbk::text(protocol));
+    if (location) t.setfield(Field::Location, gbk::text(location));
     t.postrecord();
 }
 

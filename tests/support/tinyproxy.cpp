@@ -40,8 +40,7 @@ bool waitForListener(int port, int timeoutMs) {
         a.sin_port = htons(static_cast<uint16_t>(port));
         bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
         ::close(fd);
-        if (ok)
-            return true;
+        if (ok) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -49,11 +48,9 @@ bool waitForListener(int port, int timeoutMs) {
 
 Tinyproxy::Tinyproxy() {
     const char* bin = "/usr/bin/tinyproxy";
-    if (::access(bin, X_OK) != 0)
-        return;
+    if (::access(bin, X_OK) != 0) return;
     char tmpl[] = "/tmp/vorsa-tinyproxy-XXXXXX";
-    if (!::mkdtemp(tmpl))
-        return;
+    if (!::mkdtemp(tmpl)) return;
     m_dir = tmpl;
     m_port = freeLoopbackPort();
     const std::string conf = m_dir + "/tinyproxy.conf";
@@ -73,8 +70,7 @@ Tinyproxy::Tinyproxy() {
         ::execl(bin, bin, "-d", "-c", conf.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    if (pid < 0)
-        return;
+    if (pid < 0) return;
     m_pid = pid;
     if (!waitForListener(m_port, 5000)) {
         ::kill(m_pid, SIGKILL);
@@ -106,6 +102,8 @@ Tinyproxy::~Tinyproxy() {
     }
 }
 
-std::string Tinyproxy::address() const { return "127.0.0.1:" + std::to_string(m_port); }
+std::string Tinyproxy::address() const {
+    return "127.0.0.1:" + std::to_string(m_port);
+}
 
 }  // namespace vorsa::test
