@@ -1,0 +1,204 @@
+#include "internet_settings.h"
+
+#include "codec.h"
+#include "text_lines.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+namespace vorsa {
+
+namespace {
+
+constexpr const char* kSection = "[Internet Settings]";
+constexpr off_t kMaxStoreBytes = 1024 * 1024;
+
+std::mutex g_mutex;
+
+// Values may hold any bytes (the registry would), so line ends, NUL and '\' are escaped.
+std::string escape(const std::string& v) {
+    std::string out;
+    for (char c : v) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\0':
+                out += "\\0";
+                break;
+            default:
+                out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string unescape(std::string_view v) {
+    std::string out;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (v[i] != '\\' || i + 1 == v.size()) {
+            out.push_back(v[i]);
+            continue;
+        }
+        const char n = v[++i];
+        out.push_back(n == 'n' ? '\n' : n == 'r' ? '\r' : n == '0' ? '\0' : n);
+    }
+    return out;
+}
+
+using Values = std::map<std::string, std::string>;
+
+// Every name=value of the section, in file order by name; names as written.
+Values readValues(const std::string& path) {
+    Values out;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxStoreBytes)
+        return out;
+    std::string bytes;
+    if (!readFileBytes(path, bytes)) return out;
+    bool inSection = false;
+    for (const std::string& raw : splitLines(bytes)) {
+        const std::string line = gbk::trim(raw);
+        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line[0] == '[') {
+            inSection = gbk::toLowerAscii(line) == gbk::toLowerAscii(kSection);
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (!inSection || eq == std::string::npos) continue;
+        // Only the edges of the line are trimmed: a value keeps its own inner blanks.
+        out[gbk::trim(std::string_view(line).substr(0, eq))] =
+            unescape(std::string_view(line).substr(eq + 1));
+    }
+    return out;
+}
+
+std::optional<int> parseInteger(const std::string& text) {
+    const std::string t = gbk::trim(text);
+    if (t.empty() || t.size() > 12) return std::nullopt;
+    std::size_t i = t[0] == '-' ? 1 : 0;
+    if (i == t.size()) return std::nullopt;
+    long long n = 0;
+    for (; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9') return std::nullopt;
+        n = n * 10 + (t[i] - '0');
+    }
+    if (t[0] == '-') n = -n;
+    // A DWORD: 0..0xFFFFFFFF, kept as the int of the same bits; negatives as written.
+    if (n < INT_MIN || n > 0xFFFFFFFFLL) return std::nullopt;
+    return static_cast<int>(static_cast<unsigned int>(n));
+}
+
+void makeParents(const std::string& path) {
+    for (std::size_t pos = 1; (pos = path.find('/', pos)) != std::string::npos; ++pos) {
+        const std::string dir = path.substr(0, pos);
+        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+            return;  // the write below reports the failure
+    }
+}
+
+void writeValue(const std::string& name, const std::string& value) {
+    std::lock_guard lock(g_mutex);
+    const std::string path = internetSettingsPath();
+    if (path.empty()) throw std::runtime_error("no folder for the Internet Settings");
+    Values values = readValues(path);
+    values[name] = value;
+    std::string text = std::string(kSection) + "\n";
+    for (const auto& [k, v] : values) text += k + "=" + escape(v) + "\n";
+
+    makeParents(path);
+    const std::string tmp = path + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = ::close(fd) == 0 && ok;
+    // Renamed into place, so a reader in another process never sees half a file.
+    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(err));
+    }
+}
+
+}  // namespace
+
+std::string internetSettingsPath() {
+    if (const char* env = std::getenv("VORSA_INTERNET_SETTINGS"); env && *env) return env;
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.config";
+    else
+        return {};
+    return base + "/VORSASOFT/internet-settings.ini";
+}
+
+InternetSettingsValues readInternetSettings() {
+    std::lock_guard lock(g_mutex);
+    InternetSettingsValues out;
+    const std::string path = internetSettingsPath();
+    if (path.empty()) return out;
+    const Values values = readValues(path);
+    if (auto it = values.find("ProxyEnable"); it != values.end())
+        out.ProxyEnable = parseInteger(it->second);
+    if (auto it = values.find("ProxyServer"); it != values.end()) out.ProxyServer = it->second;
+    return out;
+}
+
+void writeProxyEnable(int value) {
+    writeValue("ProxyEnable", std::to_string(value));
+}
+
+void writeProxyServer(const std::string& value) {
+    writeValue("ProxyServer", value);
+}
+
+std::optional<std::string> preconfiguredProxy() {
+    const InternetSettingsValues v = readInternetSettings();
+    if (v.ProxyEnable != 1 || !v.ProxyServer || v.ProxyServer->empty()) return std::nullopt;
+    return v.ProxyServer;
+}
+
+std::string proxyForScheme(const std::string& proxyServer, const std::string& scheme) {
+    const std::string server = gbk::trim(proxyServer);
+    if (server.find('=') == std::string::npos) return server;
+    std::string plain, http, own;
+    std::size_t start = 0;
+    while (start <= server.size()) {
+        std::size_t end = server.find_first_of("; ", start);
+        if (end == std::string::npos) end = server.size();
+        const std::string entry = server.substr(start, end - start);
+        const auto eq = entry.find('=');
+        if (eq == std::string::npos) {
+            if (plain.empty()) plain = entry;
+        } else {
+            const std::string name = gbk::toLowerAscii(entry.substr(0, eq));
+            const std::string value = entry.substr(eq + 1);
+            if (name == scheme && own.empty()) own = value;
+            if (name == "http" && http.empty()) http = value;
+        }
+        start = end + 1;
+    }
+    if (!own.empty()) return own;
+    if (!plain.empty()) return plain;
+    return scheme == "https" ? http : std::string();
+}
+
+}  // namespace vorsa
