@@ -1,0 +1,101 @@
+#include "validation/ra_vinet_checker.h"
+
+#include "platform/codec.h"
+
+#include <atomic>
+
+namespace vorsa {
+namespace {
+
+std::atomic<std::uint32_t> g_receiveTimeout{0};
+
+const QString& marker() {
+    static const QString m = QString::fromUtf8("您的IP地址");
+    return m;
+}
+
+AccessType sessionAccess(TAccessType t) {
+    switch (t) {
+        case atPreConfig:
+            return AccessType::PreConfig;
+        case atPreConfigWithNoProxy:
+            return AccessType::PreConfigWithNoAutoProxy;
+        case atProxy:
+            return AccessType::Proxy;
+        case atDirectConnect:
+            break;
+    }
+    return AccessType::Direct;
+}
+
+}  // namespace
+
+bool checkPasses(InternetRequest* request) {
+    std::string status;
+    if (!request || !request->queryStatusCode(status) || status != "200") return false;
+    char buffer[TRaVInetChecker::kBodyBytes];
+    std::size_t got = 0;
+    if (!request->readFile(buffer, sizeof buffer, got)) return false;
+    return gbk::toUnicode(std::string_view(buffer, got)).contains(marker());
+}
+
+TRaVInetChecker::TRaVInetChecker(QObject* owner)
+    : QObject(owner), m_window(std::make_shared<CompletionTarget>(this)) {}
+
+TRaVInetChecker::~TRaVInetChecker() {
+    m_window->detach();
+}
+
+void TRaVInetChecker::setReceiveTimeout(std::uint32_t ms) {
+    g_receiveTimeout.store(ms);
+}
+
+bool TRaVInetChecker::StartCheck() {
+    if (Url.empty()) return false;
+    if (OnStart) OnStart(this);
+
+    SessionOptions options;
+    options.userAgent = UserAgent;
+    options.access = sessionAccess(AccessType);
+    if (AccessType == atProxy) options.proxy = Proxy;
+    options.receiveTimeoutMs = g_receiveTimeout.load();
+    m_request.reset();
+    m_session = std::make_shared<InternetSession>(std::move(options));
+
+    // The context is complete before the request goes out and never changes afterwards.
+    auto context = std::make_shared<const CheckContext>(CheckContext{m_window, m_session});
+
+    timeout = 3000;
+    m_session->setConnectTimeout(static_cast<std::uint32_t>(timeout));
+
+    if (!AsynRequest) {
+        m_request = m_session->openUrl(Url, kBodyBytes);
+        return m_request != nullptr;
+    }
+    return m_session->openUrlAsync(Url, kBodyBytes, [context](InternetRequest* request) {
+        // Network thread: only the reply and this start's context are touched here.
+        const bool passed = checkPasses(request);
+        context->window->post([passed](QObject* window) {
+            static_cast<TRaVInetChecker*>(window)->windowProc(WM_CHECKCOMPLETE, passed ? 1 : 0);
+        });
+    });
+}
+
+void TRaVInetChecker::windowProc(unsigned msg, std::uint32_t wParam) {
+    switch (msg) {
+        case WM_CHECKSTATUS:
+            DoStatusChange(wParam);
+            break;
+        case WM_CHECKCOMPLETE:
+            if (OnComplete) OnComplete(this, wParam != 0);
+            break;
+        default:
+            break;
+    }
+}
+
+void TRaVInetChecker::DoStatusChange(std::uint32_t StatusCode) {
+    if (OnStatusChange) OnStatusChange(this, StatusCode);
+}
+
+}  // namespace vorsa
