@@ -5,7 +5,9 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <stdexcept>
+#include <vector>
 
 namespace vorsa {
 
@@ -46,6 +48,10 @@ public:
     // The exception that ended Execute, if one escaped it; read it in OnTerminate.
     std::exception_ptr FatalException() const { return m_fatal; }
 
+    // Keeps p (a list of the coordinator the body reads) alive as long as this worker: the
+    // coordinator may be freed while an abandoned worker still runs.
+    void keepAlive(std::shared_ptr<void> p) { m_keep.push_back(std::move(p)); }
+
 protected:
     // The thread body.
     virtual void Execute() = 0;
@@ -63,6 +69,7 @@ private:
     void terminated();
 
     std::exception_ptr m_fatal;
+    std::vector<std::shared_ptr<void>> m_keep;
 };
 
 }  // namespace vorsa

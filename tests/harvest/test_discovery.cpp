@@ -1,0 +1,156 @@
+#include "harvest/ungetnewurl.h"
+#include "platform/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vorsa {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Parser = std::vector<std::string> (*)(const Lines&, const std::string&);
+
+const std::string kBase = "http://127.0.0.1:9";
+
+std::string markerA() {
+    return gbk::text("<h3><span class=\"boxhead\">最新更新资源</span><span class=\"morelinks\">");
+}
+std::string markerB() {
+    return gbk::text("<h3>资讯列表</h3>");
+}
+const std::string kMarkerC = "<div class=\"newslist\">";
+const std::string kMarkerD = "<div id=\"nw_left\">";
+
+struct PortalCase {
+    const char* label;
+    Parser parse;
+    Lines lines;
+    std::vector<std::string> links;
+};
+
+class PortalTest : public testing::TestWithParam<PortalCase> {};
+
+TEST_P(PortalTest, Links) {
+    const PortalCase& c = GetParam();
+    EXPECT_EQ(c.parse(c.lines, kBase), c.links);
+}
+
+const std::string kArticleA =
+    "<li><a href=\"/ip/list_3.html\">[more]</a><a href=\"/ip/2026/12/0801.html\" title=\"t\">";
+const std::string kArticleA2 = "<li><a href=\"/ip/2026/12/0702.html\" title=\"u\">x</a></li>";
+
+std::vector<PortalCase> portalCases() {
+    std::vector<PortalCase> v;
+    // Portal A: two lines, two and three below the marker; the category link is masked first.
+    v.push_back({"A_TwoLinks",
+                 parsePortalA,
+                 {"x", markerA(), "", kArticleA, kArticleA2, "<li>later</li>"},
+                 {kBase + "/ip/2026/12/0801.html", kBase + "/ip/2026/12/0702.html"}});
+    v.push_back({"A_MarkerInsideLongerLine",
+                 parsePortalA,
+                 {"<div>" + markerA() + "<a>", "", kArticleA2, kArticleA2},
+                 {kBase + "/ip/2026/12/0702.html", kBase + "/ip/2026/12/0702.html"}});
+    v.push_back({"A_NoMarker", parsePortalA, {kArticleA, kArticleA2, kArticleA2}, {}});
+    v.push_back({"A_SecondLinePastEnd",
+                 parsePortalA,
+                 {markerA(), "", kArticleA2},
+                 {kBase + "/ip/2026/12/0702.html"}});
+    v.push_back({"A_BothPastEnd", parsePortalA, {markerA(), ""}, {}});
+    // Without its start anchor the link starts at the 13th character.
+    v.push_back({"A_NoStartAnchor",
+                 parsePortalA,
+                 {markerA(), "", "0123456789abcdef\" title=\"x\"", "no end anchor here"},
+                 {kBase + "/ip/cdef", kBase + "/ip/"}});
+    v.push_back({"A_EndBeforeStart",
+                 parsePortalA,
+                 {markerA(), "", "\" title=<a href=\"/ip/1.html\" title=", ""},
+                 {kBase + "/ip/", kBase + "/ip/"}});
+    // Portal B: four and eight below the marker.
+    v.push_back({"B_TwoLinks",
+                 parsePortalB,
+                 {markerB(), "1", "2", "3", "<a href=\"/html/26/n-1.html\" target=\"_blank\">", "5",
+                  "6", "7", "<li><a href=\"/html/26/n-2.html\" target=\"_blank\">a</a>"},
+                 {kBase + "/html/26/n-1.html", kBase + "/html/26/n-2.html"}});
+    v.push_back({"B_EighthLinePastEnd",
+                 parsePortalB,
+                 {markerB(), "1", "2", "3", "<a href=\"/a.html\" target=\"x\">", "5"},
+                 {kBase + "/a.html"}});
+    v.push_back({"B_NoStartAnchor",
+                 parsePortalB,
+                 {markerB(), "", "", "", "12345678/x.html\" target", "", "", "", "none"},
+                 {kBase + "/x.html", kBase}});
+    // Portal C: one line, two below the marker; the link ends at the first quote before '>'.
+    v.push_back({"C_Link",
+                 parsePortalC,
+                 {"<body>", kMarkerC, "<ul>", "<li><a href=\"/daili/zxhttp/77.html\">new</a>"},
+                 {kBase + "/daili/zxhttp/77.html"}});
+    v.push_back({"C_LinePastEnd", parsePortalC, {kMarkerC, "<ul>"}, {}});
+    v.push_back({"C_EndAnchorFirst",
+                 parsePortalC,
+                 {kMarkerC, "", "<b class=\"x\"><a href=\"/y.html\">"},
+                 {kBase}});
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PortalTest, testing::ValuesIn(portalCases()),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+std::string dLine(int n) {
+    return "<li><a href=\"html/2026/" + std::to_string(n) + ".html\" target=_blank>t</a></li>";
+}
+
+TEST(PortalD, SevenQualifyingLinesFromTheMarkerLineOn) {
+    const std::string pinned = gbk::text("<li><a href=\"html/top.html\">顶 置顶</a></li>");
+    Lines lines = {"<a href=\"html/before.html\">", kMarkerD + dLine(0), pinned, "<li>plain</li>"};
+    for (int n = 1; n <= 9; ++n) lines.push_back(dLine(n));
+    std::vector<std::string> expected;
+    for (int n = 0; n < 7; ++n)
+        expected.push_back(kBase + "/html/2026/" + std::to_string(n) + ".html");
+    EXPECT_EQ(parsePortalD(lines, kBase), expected);
+}
+
+TEST(PortalD, LinesWithPinMarkOnlyGiveNothing) {
+    const std::string pinned = gbk::text("顶");
+    Lines lines = {kMarkerD, dLine(1) + pinned, pinned + dLine(2), "end"};
+    EXPECT_TRUE(parsePortalD(lines, kBase).empty());
+}
+
+TEST(PortalD, AnchorsNotChecked) {
+    // Missing href=": starts at the 6th character; "html" without a quote: empty link. Both
+    // lines still count and add a URL.
+    Lines lines = {kMarkerD, "abcdefgh.html\"", "<a href=\"x.html>", "<a href=\"1.html\">"};
+    EXPECT_EQ(parsePortalD(lines, kBase),
+              (std::vector<std::string>{kBase + "/fgh.html", kBase + "/", kBase + "/1.html"}));
+}
+
+TEST(PortalD, NoMarker) {
+    EXPECT_TRUE(parsePortalD({dLine(1), dLine(2)}, kBase).empty());
+}
+
+TEST(Portals, AnyBytesNeverCrash) {
+    // Markers on the last line, empty lines, a large binary line: no rows read past the end.
+    std::string junk(1 << 20, '\0');
+    for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>((i * 7919u) & 0xFF);
+    const Lines pages[] = {
+        {},
+        {""},
+        {markerA()},
+        {markerB()},
+        {kMarkerC},
+        {kMarkerD},
+        {junk, markerA(), junk},
+        {kMarkerD + junk + ".html"},
+        {"\xB6", "\xA5" + kMarkerD},
+    };
+    for (const Lines& page : pages) {
+        parsePortalA(page, kBase);
+        parsePortalB(page, kBase);
+        parsePortalC(page, kBase);
+        EXPECT_LE(parsePortalD(page, kBase).size(), 7u);
+    }
+}
+
+}  // namespace
+}  // namespace vorsa
