@@ -25,39 +25,47 @@ constexpr off_t kMaxStoreBytes = 1024 * 1024;
 
 std::mutex g_mutex;
 
-// Values may hold any bytes (the registry would), so line ends, NUL and '\' are escaped.
+// Values may hold any bytes (the registry would), so line ends, NUL, '\\' and the blanks at
+// either end (which the reader trims) are written as escapes.
 std::string escape(const std::string& v) {
     std::string out;
-    for (char c : v) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\0':
-                out += "\\0";
-                break;
-            default:
-                out.push_back(c);
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(v[i]);
+        const bool edge = i == 0 || i + 1 == v.size();
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n' || c == '\r' || c == 0 || (edge && c <= 32)) {
+            static const char hex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        } else {
+            out.push_back(static_cast<char>(c));
         }
     }
     return out;
 }
 
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 std::string unescape(std::string_view v) {
     std::string out;
     for (std::size_t i = 0; i < v.size(); ++i) {
-        if (v[i] != '\\' || i + 1 == v.size()) {
+        if (v[i] == '\\' && i + 1 < v.size() && v[i + 1] == '\\') {
+            out.push_back('\\');
+            ++i;
+        } else if (v[i] == '\\' && i + 3 < v.size() && v[i + 1] == 'x' && hexValue(v[i + 2]) >= 0 &&
+                   hexValue(v[i + 3]) >= 0) {
+            out.push_back(static_cast<char>(hexValue(v[i + 2]) * 16 + hexValue(v[i + 3])));
+            i += 3;
+        } else {
             out.push_back(v[i]);
-            continue;
         }
-        const char n = v[++i];
-        out.push_back(n == 'n' ? '\n' : n == 'r' ? '\r' : n == '0' ? '\0' : n);
     }
     return out;
 }
@@ -82,9 +90,8 @@ Values readValues(const std::string& path) {
         }
         const auto eq = line.find('=');
         if (!inSection || eq == std::string::npos) continue;
-        // Only the edges of the line are trimmed: a value keeps its own inner blanks.
         out[gbk::trim(std::string_view(line).substr(0, eq))] =
-            unescape(std::string_view(line).substr(eq + 1));
+            unescape(gbk::trim(std::string_view(line).substr(eq + 1)));
     }
     return out;
 }
