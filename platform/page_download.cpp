@@ -116,7 +116,7 @@ int URLDownloadToFile(const std::string& url, const std::string& path) {
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024L);
 
     // The program's downloads follow the system proxy of the store, and nothing else: an
     // empty proxy also keeps http_proxy and friends of the environment out.

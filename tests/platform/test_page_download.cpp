@@ -219,7 +219,7 @@ TEST_F(PageDownload, StalledServerFailsWithinTheLimits) {
     lowSpeed.stallSeconds = 1;
     for (const StallCase& c :
          {StallCase{"/never-answers", total}, StallCase{"/stalls-mid-body", total},
-          StallCase{"/stalls-mid-body", lowSpeed}}) {
+          StallCase{"/never-answers", lowSpeed}}) {
         SCOPED_TRACE(c.target);
         vorsa::setDownloadLimits(c.limits);
         writeFile(m_dir + "/2.ros", "old");

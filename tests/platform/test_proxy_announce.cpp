@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -22,7 +23,12 @@ std::string g_dir = [] {
     ::setenv("GSETTINGS_BACKEND", "keyfile", 1);
     ::setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
     ::setenv("VORSA_INTERNET_SETTINGS", (dir + "/internet-settings.ini").c_str(), 1);
-    std::atexit([] { [[maybe_unused]] int rc = std::system(("rm -rf '" + g_dir + "'").c_str()); });
+    // A plain copy: this runs before g_dir exists and after it is gone.
+    static char* removeAtExit = ::strdup(dir.c_str());
+    std::atexit([] {
+        [[maybe_unused]] int rc =
+            std::system((std::string("rm -rf '") + removeAtExit + "'").c_str());
+    });
     return dir;
 }();
 
