@@ -1,0 +1,137 @@
+#include "harvest/udlclass.h"
+
+#include "harvest/ugethaozs.h"
+#include "harvest/unantipalivo.h"
+#include "harvest/uncnp.h"
+#include "harvest/undownurl.h"
+#include "harvest/ungetnewurl.h"
+#include "harvest/unplist.h"
+#include "harvest/unpnet.h"
+#include "harvest/unros.h"
+#include "harvest/uproxycn.h"
+#include "platform/codec.h"
+#include "table/grid_routines.h"
+
+namespace vorsa {
+
+tdaili::tdaili(MainHost& host, bool startDiscovery)
+    : CustomUrls(new SharedUrlList),
+      ArticleUrls(new SharedUrlList),
+      m_host(host),
+      m_custom(CustomUrls),
+      m_article(ArticleUrls),
+      m_token(std::make_shared<int>(0)) {
+    if (!startDiscovery) return;
+    auto* discovery = new Tgetnewurl;
+    discovery->FreeOnTerminate = true;
+    discovery->CustomUrls = CustomUrls;
+    discovery->ArticleUrls = ArticleUrls;
+    discovery->keepAlive(m_custom);
+    discovery->keepAlive(m_article);
+    discovery->Start();
+}
+
+tdaili::~tdaili() = default;
+
+void tdaili::startJob(SourceWorker* worker, const std::string& text) {
+    std::weak_ptr<int> token = m_token;
+    worker->OnTerminate = [this, token](TWorkerThread*) {
+        if (token.lock()) JobDone();
+    };
+    worker->FreeOnTerminate = true;
+    worker->Start();
+    m_host.state().Busy = true;
+    ++JobCount;
+    if (OnMessage) OnMessage(text);
+}
+
+void tdaili::StartCnp() {
+    static const std::string text = gbk::text("正在从cnp下载，请稍候...");
+    startJob(new tdowncnp(m_host), text);
+}
+
+void tdaili::StartProxycn() {
+    static const std::string text = gbk::text("正在从proxycn下载，请稍候...");
+    startJob(new Tproxycn(m_host), text);
+}
+
+void tdaili::StartHaozs() {
+    if (ArticleUrls->count() < 1) return;
+    auto* worker = new Tgethaozs(m_host);
+    worker->UrlList = ArticleUrls;
+    worker->keepAlive(m_article);
+    static const std::string text = gbk::text("正在从haozs下载，请稍候...");
+    startJob(worker, text);
+}
+
+void tdaili::StartProxynet() {
+    static const std::string text = gbk::text("正在从proxynet网站下载，请稍候...");
+    startJob(new Tproxynet(m_host), text);
+}
+
+void tdaili::StartRos() {
+    static const std::string text = gbk::text("正在从rosinstrument网站下载，请稍候...");
+    startJob(new tdownros(m_host), text);
+}
+
+void tdaili::StartProxylists() {
+    static const std::string text = gbk::text("正在从proxylists网站下载，请稍候...");
+    startJob(new Tproxylists(m_host), text);
+}
+
+void tdaili::StartAntipalivo() {
+    static const std::string text = gbk::text("正在从antipalivo下载，请稍候...");
+    startJob(new Tantipalivo(m_host), text);
+}
+
+void tdaili::StartUrlList() {
+    if (CustomUrls->count() < 1) return;
+    auto* worker = new Tdownurl(m_host);
+    worker->UrlList = CustomUrls;
+    worker->keepAlive(m_custom);
+    static const std::string text = gbk::text("正在从特定网站下载地址，请稍候...");
+    startJob(worker, text);
+}
+
+void tdaili::JobDone() {
+    --JobCount;
+    if (JobCount < 0) JobCount = 0;
+    if (JobCount != 0) return;
+    // Cleared before listtable, not after it: listtable may start a validation run, which
+    // sets Busy for as long as its checks are out.
+    m_host.state().Busy = false;
+    m_host.listtable();
+}
+
+void actdownExecute(MainHost& host, tdaili& daili) {
+    cleartable(host.table());
+    clearrows(host.grid());
+    host.table().opentable();
+    constexpr int kGap = 300;
+    if (host.sourceGroupChecked(0)) {
+        daili.StartCnp();
+        host.pause(kGap);
+        daili.StartProxycn();
+        host.pause(kGap);
+        daili.StartHaozs();
+        host.pause(kGap);
+    }
+    if (host.sourceGroupChecked(1)) {
+        daili.StartProxynet();
+        host.pause(kGap);
+        daili.StartRos();
+        host.pause(kGap);
+        daili.StartProxylists();
+        host.pause(kGap);
+        daili.StartAntipalivo();
+        host.pause(kGap);
+    }
+    if (host.sourceGroupChecked(2)) daili.StartUrlList();
+}
+
+void actdwoncheckExecute(MainHost& host, tdaili& daili) {
+    host.state().CheckAfterDown = true;
+    actdownExecute(host, daili);
+}
+
+}  // namespace vorsa

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "harvest/url_list.h"
+#include "table/main_host.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vorsa {
+
+class SourceWorker;
+class TWorkerThread;
+
+// The harvest coordinator: starts one counted job per source and, when the last one has
+// completed, hands the filled table to listtable. Main thread only.
+class tdaili {
+public:
+    // Starts article-link discovery unless told not to (tests fill the lists themselves).
+    explicit tdaili(MainHost& host, bool startDiscovery = true);
+    ~tdaili();
+    tdaili(const tdaili&) = delete;
+    tdaili& operator=(const tdaili&) = delete;
+
+    std::int32_t JobCount = 0;
+    // Receives the job-start messages (GBK); unbound, nothing is sent.
+    std::function<void(const std::string&)> OnMessage;
+
+    // Filled by discovery; shared with the workers that read them, so an abandoned worker
+    // never reads a freed list.
+    SharedUrlList* const CustomUrls;
+    SharedUrlList* const ArticleUrls;
+
+    void StartCnp();
+    void StartProxycn();
+    void StartHaozs();
+    void StartProxynet();
+    void StartRos();
+    void StartProxylists();
+    void StartAntipalivo();
+    void StartUrlList();
+
+    // Completion of every job.
+    void JobDone();
+
+private:
+    void startJob(SourceWorker* worker, const std::string& message);
+
+    MainHost& m_host;
+    std::shared_ptr<SharedUrlList> m_custom;
+    std::shared_ptr<SharedUrlList> m_article;
+    // Completions of workers that outlive this object find the token gone and do nothing.
+    std::shared_ptr<int> m_token;
+};
+
+// "下载代理列表": empties the table and the grid, then starts the checked source groups.
+void actdownExecute(MainHost& host, tdaili& daili);
+// "下载并验证": the same, validating once the harvest has ended.
+void actdwoncheckExecute(MainHost& host, tdaili& daili);
+
+}  // namespace vorsa
