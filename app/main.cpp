@@ -1,0 +1,35 @@
+#include "app/udlmain.h"
+#include "platform/single_instance.h"
+
+#include <QApplication>
+#include <QSettings>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    // A second instance ends before anything else is read or written, window included.
+    vorsa::SingleInstance guard("vorsadaili");
+    if (guard.result() == vorsa::SingleInstance::Result::AlreadyRunning) return 0;
+
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+        !std::getenv("QT_QPA_PLATFORM")) {
+        std::fputs("vorsa: no display (set DISPLAY, or run under Xvfb: xvfb-run scripts/run.sh)\n",
+                   stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vorsadaili"));
+    QApplication::setOrganizationName(QStringLiteral("VORSASOFT"));
+    QApplication::setApplicationDisplayName(QString::fromUtf8("Vorsa智能代理"));
+
+    auto* frmvrdl = new Tfrmvrdl;
+    frmvrdl->show();
+    const int rc = QApplication::exec();
+
+    // Harvest workers and checks that still run end with the process: nothing waits for
+    // them and no running thread object is destroyed. Settings were flushed by the close.
+    std::fflush(nullptr);
+    std::quick_exit(rc);
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "table/main_host.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QTableView;
+class QFrame;
+class Tvrpngbtn;
+
+namespace vorsa {
+class tdaili;
+class ValidationRun;
+}  // namespace vorsa
+
+// The main window: layout, actions, menus, status line and the command handlers. The
+// routines that work on the table, the harvest and the validation live in their rooms; the
+// window implements MainHost for them and forwards its handlers.
+class Tfrmvrdl : public QWidget, public vorsa::MainHost {
+    Q_OBJECT
+public:
+    explicit Tfrmvrdl(QWidget* parent = nullptr);
+    ~Tfrmvrdl() override;
+
+    // MainHost
+    void showinfo(const std::string& text) override;
+    void midshowinfo(const std::string& text) override;
+    void processMessages() override;
+    void pause(int ms) override;
+    vorsa::ProxyTable& table() override;
+    vorsa::StringGridModel& grid() override { return *m_grid; }
+    vorsa::SharedState& state() override { return m_state; }
+    Selection gridSelection() const override;
+    bool sourceGroupChecked(int item) const override;
+    void listtable() override;
+    void actcheckExecute() override;
+
+    // Start-up and close sequences.
+    void FormShow();
+    void FormClose();
+
+    // DownOption: one '1' or '0' per item of popsvr.
+    std::string readdownoption();
+    void savedownoption();
+    void refeshmemu();
+    void mn01Click(QAction* Sender);
+    const std::string& downOption() const { return DownOption; }
+
+    // Command handlers.
+    void actdownExecute(QObject* Sender);
+    void actdwoncheckExecute(QObject* Sender);
+    void actstopExecute(QObject* Sender);
+    void actlistdelExecute(QObject* Sender);
+    void actsetExecute(QObject* Sender);
+    void vrpngbtn9click(QObject* Sender);
+    void actaboutExecute(QObject* Sender);
+    void Lb2Click(QObject* Sender);
+    void actcloseExecute(QObject* Sender);
+
+    // Runs a command handler; an error it raises is shown in a message box titled with the
+    // application title. This is the program's default error report.
+    void runCommand(const std::function<void()>& handler);
+
+    // Components, by their names, for the layout and for tests.
+    QWidget* Panel2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Lb2 = nullptr;
+    QTableView* sgrid = nullptr;
+    QFrame* Panel1 = nullptr;
+    QWidget* stb1 = nullptr;
+    QLabel* stbPanels[3] = {};
+    QMenu* popsvr = nullptr;
+    QMenu* popset = nullptr;
+    QAction* mn01 = nullptr;
+    QAction* mn02 = nullptr;
+    QAction* mn03 = nullptr;
+    QAction* N2 = nullptr;
+    QAction* N3 = nullptr;
+    std::map<std::string, Tvrpngbtn*> buttons;    // vrpngbtn1 ... btnvail
+    std::map<std::string, QAction*> ActionList1;  // actdown ... actdwoncheck
+
+    vorsa::tdaili* Daili() const { return m_daili.get(); }
+
+    // Where the desktop's browser and the about box are opened; tests replace them.
+    std::function<void(const QString& url)> openInBrowser;
+    std::function<void()> showAboutBox;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildActions();
+    void buildMenus();
+    void buildToolbar();
+    QAction* addAction(const char* name, const char* category, const char* caption,
+                       const char* hint, int imageIndex);
+
+    vorsa::StringGridModel* m_grid = nullptr;
+    std::unique_ptr<vorsa::ProxyTable> m_table;
+    std::unique_ptr<vorsa::tdaili> m_daili;
+    std::unique_ptr<vorsa::ValidationRun> m_run;
+    vorsa::SharedState m_state;
+    std::string DownOption;
+    bool m_shown = false;
+    bool m_closed = false;
+};

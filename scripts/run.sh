@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds (Release) and starts the program.
+#   scripts/run.sh            against the configured web (hosts.ini)
+#   scripts/run.sh --sandbox  against the simulated web on loopback
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+sandbox=0
+for a in "$@"; do
+  case "$a" in
+    --sandbox) sandbox=1 ;;
+    *) echo "usage: scripts/run.sh [--sandbox]" >&2; exit 2 ;;
+  esac
+done
+
+bash scripts/install-deps.sh
+cmake -S "$root" -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORSA_TESTS=OFF -DVORSA_BENCH=OFF >/dev/null
+cmake --build build/release -j "$(nproc)" --target vorsa vorsa-sandbox
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "run.sh: no display to show the window on (set DISPLAY, or try: xvfb-run -a scripts/run.sh)" >&2
+  exit 1
+fi
+
+if [ $sandbox -eq 1 ]; then
+  hosts=$(mktemp /tmp/vorsa-hosts.XXXXXX.ini)
+  build/release/sandbox/vorsa-sandbox --hosts-out "$hosts" &
+  sandbox_pid=$!
+  trap 'kill $sandbox_pid 2>/dev/null; rm -f "$hosts"' EXIT
+  for _ in $(seq 50); do [ -s "$hosts" ] && break; sleep 0.1; done
+  VORSA_HOSTS="$hosts" build/release/app/vorsa
+else
+  exec build/release/app/vorsa
+fi

@@ -1,0 +1,422 @@
+#include "app/udlmain.h"
+#include "components/uvrpngbtn.h"
+#include "platform/codec.h"
+#include "platform/hosts_config.h"
+#include "table/grid_routines.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSettings>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+QString u8(const char* s) {
+    return QString::fromUtf8(s);
+}
+
+struct Recorder {
+    QStringList opened;
+    int aboutBoxes = 0;
+    QStringList order;
+};
+
+// A window whose browser and about box only record, shown as the message loop would.
+std::unique_ptr<Tfrmvrdl> makeWindow(Recorder* rec = nullptr) {
+    auto w = std::make_unique<Tfrmvrdl>();
+    if (rec) {
+        w->openInBrowser = [rec](const QString& url) {
+            rec->opened << url;
+            rec->order << QStringLiteral("browser");
+        };
+        w->showAboutBox = [rec] {
+            ++rec->aboutBoxes;
+            rec->order << QStringLiteral("about");
+        };
+    }
+    w->show();
+    return w;
+}
+
+QVariant storedDownOption() {
+    QSettings s(QStringLiteral("VORSASOFT"), QStringLiteral("vorsadaili"));
+    return s.value(QStringLiteral("downoption"));
+}
+
+QString marks(Tfrmvrdl& w) {
+    QString m;
+    for (QAction* a : {w.mn01, w.mn02, w.mn03})
+        m += a->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+    return m;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_home;
+    QByteArray m_hostsFile;
+
+private Q_SLOTS:
+    void initTestCase() {
+        // Settings, the lock and every web address stay inside this test: all hosts point at
+        // a loopback port where nothing listens.
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
+        qputenv("XDG_RUNTIME_DIR", m_home.path().toUtf8());
+        m_hostsFile = m_home.filePath(QStringLiteral("hosts.ini")).toUtf8();
+        QFile hosts(QString::fromUtf8(m_hostsFile));
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write("[hosts]\n");
+        for (std::string_view key : vorsa::hostKeys())
+            hosts.write(QByteArray(key.data(), qsizetype(key.size())) + "=http://127.0.0.1:9\n");
+        hosts.close();
+        qputenv("VORSA_HOSTS", m_hostsFile);
+        vorsa::reloadHosts();
+        QStandardPaths::setTestModeEnabled(false);
+    }
+
+    void init() {
+        QSettings s(QStringLiteral("VORSASOFT"), QStringLiteral("vorsadaili"));
+        s.clear();
+        s.sync();
+    }
+
+    void layoutAndComponents() {
+        auto w = makeWindow();
+        QCOMPARE(w->windowTitle(), u8("Vorsa智能代理 V4.2"));
+        QCOMPARE(w->size(), QSize(736, 559));
+        QCOMPARE(w->pos(), QPoint(0, 0));
+        QCOMPARE(w->Panel2->geometry(), QRect(0, 0, 736, 40));
+        QCOMPARE(w->Panel1->height(), 130);
+        QCOMPARE(w->stb1->height(), 19);
+        QCOMPARE(w->stb1->geometry().bottom(), 558);
+        QCOMPARE(w->Panel1->geometry().bottom() + 1, w->stb1->geometry().top());
+        QCOMPARE(w->sgrid->geometry().top(), 40);
+        QCOMPARE(w->sgrid->geometry().bottom() + 1, w->Panel1->geometry().top());
+        QCOMPARE(w->stbPanels[0]->width(), 350);
+        QCOMPARE(w->stbPanels[1]->width(), 180);
+        QVERIFY(w->stbPanels[0]->text().isEmpty());
+        QVERIFY(!w->stbPanels[2]->text().isEmpty());
+
+        QCOMPARE(w->Label1->text(), u8("使用说明"));
+        QCOMPARE(w->Label1->pos(), QPoint(448, 16));
+        QVERIFY(w->Label1->font().underline());
+        QCOMPARE(w->Label1->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(w->Lb2->text(), u8("广告过滤最好的浏览器：Vorsa浏览器下载"));
+        QCOMPARE(w->Lb2->geometry().topLeft(), QPoint(519, 21));
+        QCOMPARE(w->Lb2->width(), 216);
+
+        struct Button {
+            const char* name;
+            QRect geometry;
+            const char* hint;
+            bool bound;
+        } buttons[] = {
+            {"vrpngbtn1", {8, 4, 32, 32}, "下载列表", true},
+            {"vrpngbtn11", {46, 6, 32, 32}, "下载并验证", true},
+            {"vrpngbtn2", {79, 6, 32, 32}, "验证列表", true},
+            {"vrpngbtn3", {117, 6, 32, 32}, "停止验证", true},
+            {"vrpngbtn8", {147, 6, 29, 29}, "删除所选", true},
+            {"vrpngbtn4", {182, 6, 29, 29}, "启用代理", false},
+            {"vrpngbtn5", {217, 6, 29, 29}, "禁用代理", false},
+            {"vrpngbtn10", {250, 6, 32, 32}, "设置", true},
+            {"vrpngbtn9", {280, 6, 19, 28}, "", true},
+            {"vrpngbtn7", {305, 6, 32, 32}, "保存代理列表", false},
+            {"vrpngbtn12", {343, 6, 32, 32}, "退出程序", true},
+            {"btnvail", {381, 6, 29, 29}, "网页验证", false},
+            {"vrpngbtn6", {416, 6, 29, 29}, "软件说明", true},
+        };
+        QCOMPARE(w->buttons.size(), std::size(buttons));
+        for (const Button& b : buttons) {
+            Tvrpngbtn* btn = w->buttons.at(b.name);
+            QCOMPARE(btn->parentWidget(), w->Panel2);
+            QCOMPARE(btn->geometry(), b.geometry);
+            QCOMPARE(btn->hint(), u8(b.hint));
+            QCOMPARE(bool(btn->Onclick), b.bound);
+        }
+    }
+
+    void actionsAndMenus() {
+        auto w = makeWindow();
+        struct Action {
+            const char* name;
+            const char* category;
+            const char* caption;
+            const char* hint;
+        } actions[] = {
+            {"actdown", "列表", "下载代理列表", "下载代理列表"},
+            {"actcheck", "列表", "验证有效性", "验证有效性"},
+            {"actstop", "列表", "停止验证", "停止验证"},
+            {"actstart", "操作", "设为代理", "设为代理"},
+            {"actstopproxy", "操作", "停止代理", "停止代理"},
+            {"actset", "", "设置按钮", "设置按钮"},
+            {"actabout", "", "关于", "使用说明"},
+            {"actclose", "", "关闭", "退出程序"},
+            {"actvail", "操作", "网页验证", "访问网页验证代理"},
+            {"actsave", "列表", "导出文件", "保存列表到文件"},
+            {"actlistdel", "选择", "删除所选", "删除所选"},
+            {"actgetcity", "列表", "获取地理位置", "获取地理位置"},
+            {"actimport", "列表", "导入代理列表", "导入代理列表"},
+            {"actdwoncheck", "列表", "下载并验证", ""},
+        };
+        QCOMPARE(w->ActionList1.size(), std::size(actions));
+        for (const Action& a : actions) {
+            QAction* act = w->ActionList1.at(a.name);
+            QCOMPARE(act->text(), u8(a.caption));
+            QCOMPARE(act->property("category").toString(), u8(a.category));
+            QCOMPARE(act->statusTip(), u8(a.hint));
+            QVERIFY(act->shortcut().isEmpty());
+        }
+
+        const QList<QAction*> groups = w->popsvr->actions();
+        QCOMPARE(groups.size(), 3);
+        const char* captions[] = {"从国内网站下载", "从国外网站下载", "从特定网站获取"};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(groups[i]->text(), u8(captions[i]));
+            QVERIFY(groups[i]->isCheckable());
+            QVERIFY(groups[i]->isVisible() && groups[i]->isEnabled());
+            QVERIFY(!groups[i]->text().contains(QLatin1Char('&')));
+        }
+        const QList<QAction*> set = w->popset->actions();
+        QCOMPARE(set.size(), 2);
+        QCOMPARE(set[0]->text(), u8("导入代理列表"));
+        QCOMPARE(set[1]->text(), u8("获取地理位置"));
+
+        // The settings button and the small arrow open their menus at the pointer.
+        QCursor::setPos(200, 150);
+        w->buttons.at("vrpngbtn10")->Onclick(w->buttons.at("vrpngbtn10"));
+        QVERIFY(w->popsvr->isVisible());
+        QCOMPARE(w->popsvr->pos(), QCursor::pos());
+        w->popsvr->hide();
+        w->buttons.at("vrpngbtn9")->Onclick(w->buttons.at("vrpngbtn9"));
+        QVERIFY(w->popset->isVisible());
+        QCOMPARE(w->popset->pos(), QCursor::pos());
+        w->popset->hide();
+    }
+
+    void gridShape() {
+        auto w = makeWindow();
+        QTableView* g = w->sgrid;
+        QCOMPARE(w->grid().gridRowCount(), 2);  // header and one empty row before any redraw
+        const int widths[] = {40, 170, 60, 80, 220, 50, 50, 64};
+        const char* titles[] = {"序号", " IP地址", " 端口", "协议", "位置", "验证", "速度(ms)", ""};
+        for (int c = 0; c < 8; ++c) {
+            QCOMPARE(g->columnWidth(c), widths[c]);
+            QCOMPARE(g->model()->headerData(c, Qt::Horizontal).toString(), u8(titles[c]));
+        }
+        QCOMPARE(g->verticalHeader()->defaultSectionSize(), 18);
+        QCOMPARE(g->rowHeight(0), 18);
+        QCOMPARE(g->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(g->selectionMode(), QAbstractItemView::ContiguousSelection);
+        QCOMPARE(g->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QCOMPARE(g->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QVERIFY(g->horizontalHeader()->sectionResizeMode(1) == QHeaderView::Interactive);
+        QVERIFY(!(g->model()->flags(g->model()->index(0, 1)) & Qt::ItemIsEditable));
+    }
+
+    void statusPanels() {
+        auto w = makeWindow();
+        w->midshowinfo(vorsa::gbk::text("当前代理为：停用"));
+        w->showinfo(vorsa::gbk::text("第一"));
+        w->showinfo(vorsa::gbk::text("第二"));
+        QCOMPARE(w->stbPanels[0]->text(), u8("第二"));
+        QCOMPARE(w->stbPanels[1]->text(), u8("当前代理为：停用"));
+    }
+
+    void deleteSelectedRoundTrip() {
+        auto w = makeWindow();
+        vorsa::ProxyTable& t = w->table();
+        t.opentable();
+        for (int i = 1; i <= 10; ++i) {
+            t.addrecord();
+            t.setfield(vorsa::Field::Ip, "10.0.0." + std::to_string(i));
+            t.setfield(vorsa::Field::Port, "80");
+            t.postrecord();
+        }
+        vorsa::refreshgrid(*w);
+        QCOMPARE(w->stbPanels[0]->text(), u8("共有10个代理"));
+        // Select grid rows 2 to 4 (view rows 1 to 3) as a user drags over them.
+        auto* sm = w->sgrid->selectionModel();
+        sm->select(QItemSelection(w->sgrid->model()->index(1, 0), w->sgrid->model()->index(3, 7)),
+                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        Tvrpngbtn* del = w->buttons.at("vrpngbtn8");
+        QTest::mousePress(del, Qt::LeftButton);
+        QTest::mouseRelease(del, Qt::LeftButton);
+        QCOMPARE(w->grid().gridRowCount(), 8);
+        const char* left[] = {"1", "5", "6", "7", "8", "9", "10"};
+        for (int r = 1; r <= 7; ++r) {
+            QCOMPARE(w->grid().cell(0, r), std::to_string(r));
+            QCOMPARE(w->grid().cell(1, r), std::string("10.0.0.") + left[r - 1]);
+        }
+        QCOMPARE(w->stbPanels[0]->text(), u8("共有7个代理"));
+    }
+
+    void buttonFiresOnPressOnly() {
+        auto w = makeWindow();
+        Tvrpngbtn btn(w->Panel2);
+        int clicks = 0;
+        QObject* sender = nullptr;
+        btn.Onclick = [&](QObject* s) {
+            ++clicks;
+            sender = s;
+        };
+        QTest::mousePress(&btn, Qt::RightButton);
+        QTest::mousePress(&btn, Qt::MiddleButton);
+        QCOMPARE(clicks, 0);
+        QCOMPARE(btn.state(), 0);
+        QTest::mousePress(&btn, Qt::LeftButton);
+        QCOMPARE(clicks, 1);
+        QCOMPARE(btn.state(), 2);
+        QCOMPARE(sender, &btn);
+        QTest::mouseRelease(&btn, Qt::LeftButton);
+        QCOMPARE(clicks, 1);
+        QCOMPARE(btn.state(), 0);
+    }
+
+    void helpAndAbout() {
+        Recorder rec;
+        auto w = makeWindow(&rec);
+        const QString maker = QString::fromStdString(vorsa::hostBase("maker"));
+        const QString help =
+            maker + QStringLiteral("/a/jishuwenzhang/ruanjianshiyong/20110902/15.html");
+        QTest::mouseClick(w->Label1, Qt::LeftButton);
+        QTest::mousePress(w->buttons.at("vrpngbtn6"), Qt::LeftButton);
+        QCOMPARE(rec.opened, QStringList({help, help}));
+        QCOMPARE(rec.order, QStringList({QStringLiteral("browser"), QStringLiteral("about"),
+                                         QStringLiteral("browser"), QStringLiteral("about")}));
+        QTest::mouseClick(w->Lb2, Qt::LeftButton);
+        QCOMPARE(rec.opened.last(),
+                 maker + QStringLiteral("/a/ruanjianxiazai/vorsaruanjian/20110901/7.html"));
+        QCOMPARE(rec.aboutBoxes, 2);
+    }
+
+    void errorsGoToAMessageBox() {
+        auto w = makeWindow();
+        QString title, text;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box) {
+                title = box->windowTitle();
+                text = box->text();
+                box->accept();
+            }
+        });
+        w->runCommand([] { throw std::runtime_error(vorsa::gbk::text("无法读取文件")); });
+        QCOMPARE(title, u8("Vorsa智能代理"));
+        QCOMPARE(text, u8("无法读取文件"));
+    }
+
+    void downOptionRoundTrips_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("expectedMarks");
+        QTest::addColumn<QVariant>("savedAfterClose");
+        QTest::newRow("no value") << QVariant() << "100" << QVariant(QStringLiteral("100"));
+        QTest::newRow("011") << QVariant(QStringLiteral("011")) << "011"
+                             << QVariant(QStringLiteral("011"));
+        QTest::newRow("too short")
+            << QVariant(QStringLiteral("1")) << "100" << QVariant(QStringLiteral("1"));
+        QTest::newRow("too long") << QVariant(QStringLiteral("1010")) << "100"
+                                  << QVariant(QStringLiteral("1010"));
+        QTest::newRow("1x1") << QVariant(QStringLiteral("1x1")) << "101"
+                             << QVariant(QStringLiteral("1x1"));
+        QTest::newRow("three zeros")
+            << QVariant(QStringLiteral("000")) << "000" << QVariant(QStringLiteral("000"));
+        QTest::newRow("not a string")
+            << QVariant(QStringList{QStringLiteral("0"), QStringLiteral("1")}) << "100"
+            << QVariant(QStringLiteral("100"));
+    }
+
+    void downOptionRoundTrips() {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, expectedMarks);
+        QFETCH(QVariant, savedAfterClose);
+        if (stored.isValid()) {
+            QSettings s(QStringLiteral("VORSASOFT"), QStringLiteral("vorsadaili"));
+            s.setValue(QStringLiteral("downoption"), stored);
+            s.sync();
+        }
+        auto w = makeWindow();
+        QCOMPARE(marks(*w), expectedMarks);
+        w->close();  // the close box
+        QCOMPARE(storedDownOption(), savedAfterClose);
+    }
+
+    void clickingRebuildsDownOption() {
+        {
+            auto w = makeWindow();
+            w->mn01->trigger();  // uncheck the domestic group: nothing is checked
+            QCOMPARE(marks(*w), QStringLiteral("000"));
+            w->mn03->trigger();
+            QCOMPARE(QString::fromStdString(w->downOption()), QStringLiteral("001"));
+            w->actcloseExecute(w.get());  // the exit button saves the same way
+        }
+        QCOMPARE(storedDownOption().toString(), QStringLiteral("001"));
+        auto w = makeWindow();
+        QCOMPARE(marks(*w), QStringLiteral("001"));
+    }
+
+    void secondInstanceExitsAtOnce() {
+        QTemporaryDir runtime;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(QStringLiteral(VORSA_EXE), {});
+        QVERIFY(first.waitForStarted());
+        // Wait until the first instance holds its lock.
+        const QByteArray lock = runtime.filePath(QStringLiteral("vorsadaili.lock")).toUtf8();
+        bool held = false;
+        for (int i = 0; i < 200 && !held; ++i) {
+            int fd = ::open(lock.constData(), O_RDONLY);
+            if (fd >= 0) {
+                held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+                ::close(fd);
+            }
+            if (!held) QTest::qWait(25);
+        }
+        QVERIFY(held);
+        const QString settingsFile =
+            m_home.filePath(QStringLiteral("config/VORSASOFT/vorsadaili.conf"));
+        const QDateTime before = QFileInfo(settingsFile).lastModified();
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        QElapsedTimer timer;
+        timer.start();
+        second.start(QStringLiteral(VORSA_EXE), {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(QFileInfo(settingsFile).lastModified(), before);
+        QCOMPARE(first.state(), QProcess::Running);  // the first one is unaffected
+
+        first.kill();
+        first.waitForFinished();
+        // A killed instance does not block the next start.
+        int fd = ::open(lock.constData(), O_RDONLY);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        ::close(fd);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_main_window.moc"
