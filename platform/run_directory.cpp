@@ -44,8 +44,14 @@ std::runtime_error systemError(const std::string& what, const std::string& path)
 }  // namespace
 
 RunDirectory& RunDirectory::instance() {
-    static RunDirectory dir;
-    return dir;
+    // Never destroyed: workers still running at exit may ask for it. The folder itself goes
+    // at exit; a job that asks for a folder after that gets an exception, not a new folder.
+    static RunDirectory* dir = [] {
+        auto* d = new RunDirectory;
+        std::atexit([] { instance().removeAll(); });
+        return d;
+    }();
+    return *dir;
 }
 
 RunDirectory::RunDirectory() {
@@ -63,9 +69,10 @@ RunDirectory::RunDirectory() {
     m_ownerPid = ::getpid();
 }
 
-RunDirectory::~RunDirectory() {
+void RunDirectory::removeAll() {
     // A forked child inherits this object but not the folder.
-    if (!m_path.empty() && ::getpid() == m_ownerPid) removeTree(m_path);
+    if (m_removed.exchange(true) || ::getpid() != m_ownerPid) return;
+    removeTree(m_path);
 }
 
 const std::string& RunDirectory::path() const {
@@ -74,11 +81,12 @@ const std::string& RunDirectory::path() const {
 
 std::string RunDirectory::createJobDirectory(std::string_view tag) {
     const std::string name = safeFileName(tag);
+    if (m_removed) throw std::runtime_error("the run directory is gone (the program is ending)");
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::string dir =
             m_path + "/" + name + "-" + std::to_string(g_jobCounter.fetch_add(1) + 1);
         if (::mkdir(dir.c_str(), 0700) == 0) return dir;
-        if (errno == ENOENT) {
+        if (errno == ENOENT && !m_removed) {
             // Someone cleaned the temp folder under a long-running program: make it again.
             if (::mkdir(m_path.c_str(), 0700) != 0 && errno != EEXIST)
                 throw systemError("cannot create the run directory", m_path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -37,10 +38,12 @@ public:
 
 private:
     RunDirectory();
-    ~RunDirectory();
+    ~RunDirectory() = delete;
+    void removeAll();
 
     std::string m_path;
     int m_ownerPid = 0;
+    std::atomic<bool> m_removed{false};
 };
 
 }  // namespace vorsa

@@ -5,9 +5,23 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <fstream>
 
+// Registered before the run directory exists, so it runs after the folder went at exit: a
+// worker that still asks for a job folder then must not bring the folder back.
+void lateJob() {
+    try {
+        vorsa::RunDirectory::instance().createJobDirectory("late");
+        std::printf("late:created\n");
+    } catch (const std::exception&) {
+        std::printf("late:refused\n");
+    }
+}
+
 int main(int argc, char** argv) {
+    std::atexit(lateJob);
     auto& run = vorsa::RunDirectory::instance();
     const std::string job = run.createJobDirectory("cnp");
     std::ofstream(vorsa::RunDirectory::filePath(job, "1.cnp")) << "page";

@@ -107,7 +107,11 @@ TEST(RunDirectory, RemovedAtExitButNotWhatLinksPointTo) {
     ASSERT_NE(p, nullptr);
     char line[4096] = {};
     const bool got = std::fgets(line, sizeof line, p) != nullptr;
+    char late[64] = {};
+    const bool gotLate = std::fgets(late, sizeof late, p) != nullptr;
     EXPECT_EQ(::pclose(p), 0);
+    EXPECT_TRUE(gotLate);
+    EXPECT_STREQ(late, "late:refused\n");
     ASSERT_TRUE(got);
     std::string path = line;
     path.erase(path.find_last_not_of('\n') + 1);
