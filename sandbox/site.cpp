@@ -171,8 +171,375 @@ std::vector<std::string> Site::expectedHarvest() const {
     return {all.begin(), all.end()};
 }
 
-void Site::buildListSources() {}
+namespace {
 
-void Site::buildPortals() {}
+struct Entry {
+    std::string ip, port;
+    int index;  // proxy index, or -1 for a synthetic address
+};
+
+// Source s lists proxy i unless (i + s) % 3 == 0: every proxy appears in several sources,
+// so the harvest has repeats to remove, and every source lists most proxies.
+std::vector<Entry> listedBy(const std::vector<Proxy>& proxies, int source) {
+    std::vector<Entry> out;
+    for (const Proxy& p : proxies)
+        if ((p.index + source) % 3 != 0)
+            out.push_back({p.address, std::to_string(p.port), p.index});
+    return out;
+}
+
+// Distributes entries round-robin over n pages.
+std::vector<std::vector<Entry>> spread(const std::vector<Entry>& entries, std::size_t n) {
+    std::vector<std::vector<Entry>> pages(n);
+    for (std::size_t j = 0; j < entries.size(); ++j) pages[j % n].push_back(entries[j]);
+    return pages;
+}
+
+std::string lines(const std::vector<std::string>& all) {
+    std::string out;
+    for (const std::string& l : all) out += l + kCrlf;
+    return out;
+}
+
+void footer(std::vector<std::string>& out, int n) {
+    for (int i = 0; i < n; ++i)
+        out.push_back("<p class=\"foot\">" + std::to_string(i + 1) + "</p>");
+    out.push_back("</body>");
+    out.push_back("</html>");
+}
+
+std::string cnpScript(const std::string& port) {
+    static const char codes[] = {'d', 'c', 'k', 'z', 'm', 'b', 'w', 'i', 'r', 'l'};
+    std::string script = "document.write(\":\"";
+    for (char digit : port) script += std::string("+") + codes[digit - '0'];
+    return script + ")";
+}
+
+std::string antiCodes(const std::string& port) {
+    std::string out;
+    for (char digit : port) {
+        if (!out.empty()) out += ',';
+        out += std::to_string(digit - '0' + 49);
+    }
+    return out;
+}
+
+const char* const kProxynetPlaces[] = {"China Beijing", "Hong Kong",   "Taiwan Taipei",
+                                       "Japan Tokyo",   "Korea Seoul", "Singapore"};
+
+}  // namespace
+
+void Site::buildListSources() {
+    const std::string htmlHead = "<html>";
+    const std::string meta =
+        "<head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=gb2312\"><title>" +
+        gbk::text("免费代理列表") + "</title></head>";
+    auto place = [&](int index) { return m_locations[std::size_t(index) % m_locations.size()]; };
+
+    // cnp: ten pages, the port written by a script in letter codes.
+    {
+        auto pages = spread(listedBy(m_proxies, 0), 10);
+        for (std::size_t n = 0; n < pages.size(); ++n) {
+            std::vector<std::string> page = {
+                htmlHead + meta,
+                "<script type=\"text/javascript\">r=\"8\";d=\"0\";z=\"3\";m=\"4\";k=\"2\";"
+                "l=\"9\";b=\"5\";i=\"7\";w=\"6\";c=\"1\";</script>",
+                "<body><table width=\"100%\" border=\"0\">",
+                "<tr><td width=\"140\">IP:Port</td><td width=\"40\">Type</td><td "
+                "width=\"90\">Speed</td><td width=\"160\"> Country/Area</td></tr>"};
+            for (const Entry& e : pages[n]) {
+                page.push_back("<tr><td>" + e.ip + "<SCRIPT type=text/javascript>" +
+                               cnpScript(e.port) + "</SCRIPT></td><td>HTTP</td><td>0." +
+                               std::to_string(10 + e.index) + "</td><td>" + place(e.index) +
+                               "</td></tr>");
+                m_expected.push_back({"cnp", e.ip, e.port, "HTTP", place(e.index)});
+            }
+            page.push_back("</table>");
+            footer(page, 3);
+            addPage("/proxy" + std::to_string(n + 1) + ".html", lines(page));
+        }
+    }
+
+    // proxycn: six pages, the address inside a double-click handler.
+    {
+        auto pages = spread(listedBy(m_proxies, 1), 6);
+        for (std::size_t n = 0; n < pages.size(); ++n) {
+            std::vector<std::string> page = {htmlHead + meta, "<body>",
+                                             "<TABLE width=\"100%\" border=\"0\">"};
+            for (const Entry& e : pages[n]) {
+                page.push_back("<TR align=\"center\" bgcolor=\"#fbfbfb\" onDblClick=\"clip('" +
+                               e.ip + ":" + e.port + "');alert('" + gbk::text("已拷贝到剪贴板!") +
+                               "')\">");
+                page.push_back("<TD>" + e.ip + "</TD><TD>" + e.port + "</TD><TD>HTTP</TD><TD>" +
+                               place(e.index) + "</TD></TR>");
+                m_expected.push_back({"proxycn", e.ip, e.port, "", ""});
+            }
+            page.push_back("</TABLE>");
+            footer(page, 2);
+            addPage(n == 0 ? std::string("/html_proxy/30fastproxy-1.html")
+                           : "/html_proxy/http-" + std::to_string(n) + ".html",
+                    lines(page));
+        }
+    }
+
+    // proxynet: five pages, one cell per line, seven lines per row.
+    {
+        auto pages = spread(listedBy(m_proxies, 3), 5);
+        for (std::size_t n = 0; n < pages.size(); ++n) {
+            std::vector<std::string> page = {
+                htmlHead,        "<head><title>Lista proxy</title></head>",
+                "<body>",        "<div class=\"content\"><table id=\"proxy-list\" width=\"100%\">",
+                "<thead>",       "<tr>",
+                "<th>IP</th>",   "<th>Port</th>",
+                "<th>Type</th>", "<th>Country</th>",
+                "</tr>",         "</thead><tbody><tr>"};
+            for (const Entry& e : pages[n]) {
+                std::string where = kProxynetPlaces[std::size_t(e.index) % 6];
+                page.insert(page.end(), {"  <td>" + e.ip + "</td>", "  <td>" + e.port + "</td>",
+                                         "  <td>http</td>", "  <td>" + where + "</td>",
+                                         "  <td>anonymous</td>", "</tr>", "<tr>"});
+                m_expected.push_back({"proxynet", e.ip, e.port, "HTTP", gbk::toUpperAscii(where)});
+            }
+            if (!pages[n].empty()) page.back() = "</tbody>";
+            page.push_back("  </table>  ");
+            page.push_back("</div>");
+            footer(page, 8);
+            addPage("/lista-proxy/lista-" + std::to_string(n + 1) + "-" + std::to_string(n + 17) +
+                        ".html",
+                    lines(page));
+        }
+    }
+
+    // ros: two RSS feeds, one item per proxy after the image block.
+    {
+        auto feeds = spread(listedBy(m_proxies, 4), 2);
+        const char* paths[] = {"/proxy/l100.xml", "/proxy/plab100.xml"};
+        for (std::size_t n = 0; n < feeds.size(); ++n) {
+            std::vector<std::string> feed = {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+                                             "<rss version=\"2.0\">",
+                                             "<channel>",
+                                             "<title>Proxy list</title>",
+                                             "<link>" + m_baseUrl + "/proxy/</link>",
+                                             "<description>Fresh HTTP proxies</description>",
+                                             "<image>",
+                                             "<url>" + m_baseUrl + "/proxy/logo.gif</url>",
+                                             "<title>Proxy list</title>",
+                                             "<link>" + m_baseUrl + "/proxy/</link>",
+                                             "</image>"};
+            for (const Entry& e : feeds[n]) {
+                feed.insert(feed.end(), {"<item>", "<title>" + e.ip + ":" + e.port + "</title>",
+                                         "<link>" + m_baseUrl + "/proxy/" + e.ip + "</link>",
+                                         "<description>HTTP proxy</description>", "</item>"});
+                m_expected.push_back({"ros", e.ip, e.port, "", ""});
+            }
+            feed.push_back("</channel>");
+            feed.push_back("</rss>");
+            addPage(paths[n], lines(feed), "text/xml");
+        }
+    }
+
+    // Synthetic addresses for the scaled lists: loopback too (127.64.0.0 and up, where
+    // nothing listens), so even a validation of them never leaves the machine.
+    for (int i = 0; i < m_options.scale; ++i)
+        m_synthetic.push_back("127." + std::to_string(64 + i / 64516) + "." +
+                              std::to_string((i / 254) % 254 + 1) + "." +
+                              std::to_string(i % 254 + 1) + ":" + std::to_string(8000 + i % 1000));
+
+    // proxylists: two plain-text lists.
+    {
+        auto lists = spread(listedBy(m_proxies, 5), 2);
+        const char* paths[] = {"/http_highanon.txt", "/http.txt"};
+        for (std::size_t n = 0; n < lists.size(); ++n) {
+            std::string text;
+            for (const Entry& e : lists[n]) {
+                text += e.ip + ":" + e.port + kCrlf;
+                m_expected.push_back({"proxylists", e.ip, e.port, "", ""});
+            }
+            if (n == 1)
+                for (const std::string& s : m_synthetic) text += s + kCrlf;
+            addPage(paths[n], std::move(text), "text/plain");
+        }
+    }
+
+    // antipalivo: one page, ports as character codes inside a decode() call, and a long tail.
+    {
+        std::vector<std::string> page = {htmlHead,
+                                         "<head><title>Proxy list</title></head>",
+                                         "<body>",
+                                         "<table class=\"proxy\">",
+                                         "<tr><td align=\"center\" colspan=\"5\">HTTP</td></tr>",
+                                         "<tr><th>IP</th><th>Port</th><th>Type</th></tr>"};
+        for (const Entry& e : listedBy(m_proxies, 6)) {
+            page.push_back("<tr><td>" + e.ip + "</td><td><script>port=decode(\"" +
+                           antiCodes(e.port) +
+                           "\");</script></td><td>HTTP</td><td>Elite</td></tr>");
+            m_expected.push_back({"antipalivo", e.ip, e.port, "", ""});
+        }
+        page.push_back("</table>");
+        footer(page, 230);
+        addPage("/proxy/list", lines(page));
+    }
+}
+
+std::string Site::articlePage(const std::vector<std::string>& bodyLines) const {
+    std::vector<std::string> page = {"<html>",
+                                     "<head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                     "charset=gb2312\"><title>" +
+                                         gbk::text("最新免费代理") + "</title></head>",
+                                     "<body>"};
+    page.insert(page.end(), bodyLines.begin(), bodyLines.end());
+    footer(page, 2);
+    return lines(page);
+}
+
+void Site::buildPortals() {
+    // Custom-URL articles, in the order discovery adds them: portal A (2), B (2), C (1).
+    const std::vector<std::string> customPaths = {"/ip/2011/0901/a1.html", "/ip/2011/0831/a2.html",
+                                                  "/html/26/n-1001.html", "/html/26/n-1002.html",
+                                                  "/daili/zxhttp/2011/0901/c1.html"};
+    {
+        auto pages = spread(listedBy(m_proxies, 7), customPaths.size());
+        for (std::size_t n = 0; n < customPaths.size(); ++n) {
+            std::vector<std::string> body = {"<p>" + gbk::text("今日免费HTTP代理，每天更新：") +
+                                             "</p>"};
+            for (const Entry& e : pages[n]) {
+                body.push_back("<p>" + e.ip + ":" + e.port + " HTTP " + gbk::text("高匿") +
+                               "<br /></p>");
+                m_expected.push_back({"custom", e.ip, e.port, "", ""});
+            }
+            if (!pages[n].empty()) {
+                // A repeat inside one page: two rows, removed after the harvest.
+                const Entry& e = pages[n].front();
+                body.push_back("<p>" + gbk::text("推荐：") + e.ip + ":" + e.port + "</p>");
+                m_expected.push_back({"custom", e.ip, e.port, "", ""});
+            }
+            for (std::size_t i = n; i < m_synthetic.size(); i += customPaths.size())
+                body.push_back(m_synthetic[i] + "<br />");
+            addPage(customPaths[n], articlePage(body));
+        }
+    }
+
+    const std::string meta =
+        "<head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=gb2312\"><title>" +
+        gbk::text("代理资源") + "</title></head>";
+
+    // Portal A: links two and three lines below the marker; the first carries a category
+    // link in front that the reader must skip.
+    addPage("/ip/", lines({"<html>", meta, "<body>", "<div class=\"box\">",
+                           "<h3><span class=\"boxhead\">" + gbk::text("最新更新资源") +
+                               "</span><span class=\"morelinks\"><a href=\"/ip/list_1.html\">" +
+                               gbk::text("更多") + "</a></span></h3>",
+                           "<ul>",
+                           "<li><a href=\"/ip/list_12.html\">[" + gbk::text("国内代理") +
+                               "]</a> <a href=\"/ip/2011/0901/a1.html\" title=\"" +
+                               gbk::text("9月1日 最新代理") + "\">" + gbk::text("9月1日 最新代理") +
+                               "</a></li>",
+                           "<li><a href=\"/ip/2011/0831/a2.html\" title=\"" +
+                               gbk::text("8月31日 最新代理") + "\">" +
+                               gbk::text("8月31日 最新代理") + "</a></li>",
+                           "<li><a href=\"/ip/2011/0830/a3.html\" title=\"old\">old</a></li>",
+                           "</ul>", "</div>", "</body>", "</html>"}));
+
+    // Portal B: links four and eight lines below the marker.
+    addPage("/html/26/category-catid-126.html",
+            lines({"<html>", meta, "<body>", "<h3>" + gbk::text("资讯列表") + "</h3>",
+                   "<ul class=\"list\">", "<li>", "<span class=\"date\">2011-09-01</span>",
+                   "<a href=\"/html/26/n-1001.html\" target=\"_blank\">" +
+                       gbk::text("免费代理 9月1日") + "</a>",
+                   "</li>", "<li>", "<span class=\"date\">2011-08-31</span>",
+                   "<a href=\"/html/26/n-1002.html\" target=\"_blank\">" +
+                       gbk::text("免费代理 8月31日") + "</a>",
+                   "</li>", "</ul>", "</body>", "</html>"}));
+
+    // Portal C: one link two lines below the marker.
+    addPage("/daili/zxhttp/",
+            lines({"<html>", meta, "<body>", "<div class=\"newslist\">", "<ul>",
+                   "<li><a href=\"/daili/zxhttp/2011/0901/c1.html\">" + gbk::text("最新HTTP代理") +
+                       "</a><span>2011-09-01</span></li>",
+                   "<li><a href=\"/daili/zxhttp/2011/0831/c2.html\">old</a></li>", "</ul>",
+                   "</div>", "</body>", "</html>"}));
+
+    // Portal D: two class pages of article lines. Lines with "顶" (pinned) are skipped;
+    // at most seven are taken per page; class 36 links one article of class 37 again.
+    auto link = [](const std::string& href, const std::string& title) {
+        return "<li><a href=\"" + href + "\" target=\"_blank\">" + title +
+               "</a><span>2011-09-01</span></li>";
+    };
+    std::vector<std::string> class37 = {
+        "<html>", meta,
+        "<body>", "<div id=\"nw_left\">",
+        "<ul>",   link("Article/top37.html", "[" + gbk::text("顶") + "]" + gbk::text("使用说明"))};
+    std::vector<std::string> articles37, articles36;
+    for (int k = 1; k <= 8; ++k)
+        articles37.push_back("Article/2011/0901/37-" + std::to_string(k) + ".html");
+    articles36 = {articles37[1]};
+    for (int k = 2; k <= 5; ++k)
+        articles36.push_back("Article/2011/0901/36-" + std::to_string(k) + ".html");
+    for (const std::string& a : articles37) class37.push_back(link(a, gbk::text("免费代理")));
+    std::vector<std::string> class36 = {"<html>", meta, "<body>", "<div id=\"nw_left\">", "<ul>"};
+    for (std::size_t k = 0; k < articles36.size(); ++k) {
+        class36.push_back(link(articles36[k], gbk::text("免费代理")));
+        if (k == 1)
+            class36.push_back(
+                link("Article/top36.html", gbk::text("置顶") + " " + gbk::text("顶")));
+    }
+    for (auto* page : {&class37, &class36}) {
+        page->insert(page->end(),
+                     {"</ul>", "</div>", "<div id=\"nw_right\">",
+                      "<a href=\"Class.asp?ID=37\">37</a>", "</div>", "</body>", "</html>"});
+    }
+    addPage("/Class.asp?ID=37", lines(class37));
+    addPage("/Class.asp?ID=36", lines(class36));
+
+    // The article list as discovery builds it: seven of class 37, then those of class 36.
+    std::vector<std::string> articleUrls(articles37.begin(), articles37.begin() + 7);
+    articleUrls.insert(articleUrls.end(), articles36.begin(), articles36.end());
+
+    // Rows go to the distinct articles that are downloaded (entry 0 never is); entry 0
+    // itself lists every proxy, which a harvest must not see.
+    std::vector<std::string> distinct;
+    for (std::size_t i = 1; i < articleUrls.size(); ++i)
+        if (std::find(distinct.begin(), distinct.end(), articleUrls[i]) == distinct.end())
+            distinct.push_back(articleUrls[i]);
+    auto pages = spread(listedBy(m_proxies, 2), distinct.size());
+    std::map<std::string, std::vector<Entry>> rowsOf;
+    for (std::size_t k = 0; k < distinct.size(); ++k) rowsOf[distinct[k]] = pages[k];
+    std::vector<Entry> everyone;
+    for (const Proxy& p : m_proxies)
+        everyone.push_back({p.address, std::to_string(p.port), p.index});
+    rowsOf[articleUrls[0]] = everyone;
+    rowsOf[articles37[7]] = everyone;  // linked but past the seven taken
+
+    for (const auto& [path, rows] : rowsOf) {
+        std::vector<std::string> page = {
+            "<html>",
+            "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">"
+            "<title>" +
+                gbk::text("免费代理IP") + "</title></head>",
+            "<body>",
+            "<div class=\"content\">",
+            "<p>" + gbk::text("更新时间：2011-09-01") + "</p>",
+            "<table width=\"100%\" border=\"0\" cellpadding=\"2\">",
+            "<TR bgcolor=\"#FFFFFF\"><td>IP</td><td>" + gbk::text("端口") + "</td><td>" +
+                gbk::text("位置") + "</td><td>" + gbk::text("类型") + "</td></TR>"};
+        for (const Entry& e : rows)
+            page.insert(page.end(),
+                        {"<td>" + e.ip + "</td>", "<td>" + e.port + "</td>",
+                         "<td>" + m_locations[std::size_t(e.index) % m_locations.size()] + "</td>",
+                         "<td>HTTP</td>", "</tr>", "<tr>"});
+        if (!rows.empty()) page.pop_back();
+        page.push_back("</table>");
+        page.push_back("</div>");
+        footer(page, 16);
+        addPage("/" + path, lines(page));
+    }
+    for (std::size_t i = 1; i < articleUrls.size(); ++i)
+        for (const Entry& e : rowsOf[articleUrls[i]])
+            m_expected.push_back(
+                {"haozs", e.ip, e.port, "",
+                 gbk::toUpperAscii(m_locations[std::size_t(e.index) % m_locations.size()])});
+}
 
 }  // namespace vorsa::sandbox

@@ -26,6 +26,7 @@ private:
     void buildLookupPages();
     void buildListSources();
     void buildPortals();
+    std::string articlePage(const std::vector<std::string>& bodyLines) const;
     HttpResponse checkPage(const std::string& query, const std::string& peer) const;
     HttpResponse echoPage(const std::string& peer) const;
     HttpResponse locationPage(const std::string& query) const;
