@@ -10,7 +10,8 @@
 int main(int argc, char** argv) {
     // A second instance ends before anything else is read or written, window included.
     vorsa::SingleInstance guard("vorsadaili");
-    if (guard.result() == vorsa::SingleInstance::Result::AlreadyRunning) return 0;
+    if (guard.result() == vorsa::SingleInstance::Result::AlreadyRunning)
+        return 0;
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
         !std::getenv("QT_QPA_PLATFORM")) {

@@ -54,7 +54,8 @@ class BannerPanel : public QWidget {
 public:
     explicit BannerPanel(QWidget* parent) : QWidget(parent) {
         QFile f(QStringLiteral(":/assets/banner.jpg"));
-        if (f.open(QIODevice::ReadOnly)) m_banner = decodeJpeg(f.readAll());
+        if (f.open(QIODevice::ReadOnly))
+            m_banner = decodeJpeg(f.readAll());
     }
 
 protected:
@@ -174,7 +175,8 @@ void Tfrmvrdl::buildLayout() {
     sgrid->horizontalHeader()->setStretchLastSection(false);
     sgrid->horizontalHeader()->setHighlightSections(false);
     sgrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    for (int c = 0; c < StringGridModel::kColumnCount; ++c) sgrid->setColumnWidth(c, 64);
+    for (int c = 0; c < StringGridModel::kColumnCount; ++c)
+        sgrid->setColumnWidth(c, 64);
     layout->addWidget(sgrid, 1);
 
     Panel1 = new QFrame(this);
@@ -197,7 +199,8 @@ void Tfrmvrdl::buildLayout() {
         l->setFrameShape(QFrame::Panel);
         l->setFrameShadow(QFrame::Sunken);
         l->setContentsMargins(2, 0, 2, 0);
-        if (widths[i] > 0) l->setFixedWidth(widths[i]);
+        if (widths[i] > 0)
+            l->setFixedWidth(widths[i]);
         bar->addWidget(l, widths[i] > 0 ? 0 : 1);
         stbPanels[i] = l;
     }
@@ -307,7 +310,8 @@ void Tfrmvrdl::buildToolbar() {
         auto* btn = new Tvrpngbtn(Panel2);
         btn->setObjectName(QString::fromLatin1(b.name));
         btn->setGeometry(b.x, b.y, b.w, b.h);
-        if (b.hint) btn->setHint(u8(b.hint));
+        if (b.hint)
+            btn->setHint(u8(b.hint));
         if (b.handler)
             btn->Onclick = [this, h = b.handler](QObject* sender) {
                 runCommand([=, this] { (this->*h)(sender); });
@@ -350,7 +354,8 @@ void Tfrmvrdl::pause(int ms) {
 }
 
 ProxyTable& Tfrmvrdl::table() {
-    if (!m_table) throw std::logic_error("ProxyTable does not exist before the window is shown");
+    if (!m_table)
+        throw std::logic_error("ProxyTable does not exist before the window is shown");
     return *m_table;
 }
 
@@ -457,7 +462,8 @@ void Tfrmvrdl::mn01Click(QAction*) {
     // The clicked item's check mark was toggled by the menu (checkable items toggle
     // themselves); DownOption is rebuilt from all three marks.
     DownOption.clear();
-    for (QAction* item : {mn01, mn02, mn03}) DownOption += item->isChecked() ? '1' : '0';
+    for (QAction* item : {mn01, mn02, mn03})
+        DownOption += item->isChecked() ? '1' : '0';
 }
 
 // ---- command handlers ----

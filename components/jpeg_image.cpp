@@ -21,7 +21,8 @@ void onMessage(j_common_ptr) {}
 }  // namespace
 
 QImage decodeJpeg(const QByteArray& bytes) {
-    if (bytes.isEmpty()) return {};
+    if (bytes.isEmpty())
+        return {};
     jpeg_decompress_struct info{};
     ErrorManager err{};
     info.err = jpeg_std_error(&err.base);

@@ -42,14 +42,17 @@ void Tvrpngbtn::leaveEvent(QEvent*) {
 }
 
 void Tvrpngbtn::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
+    if (event->button() != Qt::LeftButton)
+        return;
     m_state = 2;
     repaint();
-    if (Onclick) Onclick(this);
+    if (Onclick)
+        Onclick(this);
 }
 
 void Tvrpngbtn::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
+    if (event->button() != Qt::LeftButton)
+        return;
     m_state = 0;
     repaint();
 }

@@ -43,7 +43,8 @@ iconv_t encoder() {
 
 QString toUnicode(std::string_view bytes) {
     QString out;
-    if (bytes.empty()) return out;
+    if (bytes.empty())
+        return out;
     out.reserve(static_cast<qsizetype>(bytes.size()));
     iconv_t cd = decoder();
     std::vector<char16_t> buf(bytes.size() + 4);
@@ -56,7 +57,8 @@ QString toUnicode(std::string_view bytes) {
         size_t produced = (buf.size() * sizeof(char16_t) - outLeft) / sizeof(char16_t);
         out.append(reinterpret_cast<const QChar*>(buf.data()), static_cast<qsizetype>(produced));
         if (r == static_cast<size_t>(-1)) {
-            if (errno == E2BIG) continue;
+            if (errno == E2BIG)
+                continue;
             // EILSEQ or EINVAL (a lead byte at the end): replace one byte and go on.
             out.append(QChar(0xFFFD));
             ++in;
@@ -69,7 +71,8 @@ QString toUnicode(std::string_view bytes) {
 
 std::string fromUnicode(const QString& text) {
     std::string out;
-    if (text.isEmpty()) return out;
+    if (text.isEmpty())
+        return out;
     iconv_t cd = encoder();
     out.reserve(static_cast<size_t>(text.size()) * 2);
     std::vector<char> buf(static_cast<size_t>(text.size()) * 2 + 8);
@@ -81,7 +84,8 @@ std::string fromUnicode(const QString& text) {
         size_t r = iconv(cd, &in, &inLeft, &outp, &outLeft);
         out.append(buf.data(), buf.size() - outLeft);
         if (r == static_cast<size_t>(-1)) {
-            if (errno == E2BIG) continue;
+            if (errno == E2BIG)
+                continue;
             // A character GBK lacks (or a lone surrogate): one '?' per UTF-16 unit,
             // two units for a valid surrogate pair.
             const char16_t* unit = reinterpret_cast<const char16_t*>(in);
@@ -107,11 +111,13 @@ std::size_t charLength(std::string_view bytes, std::size_t pos) {
 }
 
 std::string cut(std::string_view bytes, std::size_t maxBytes) {
-    if (bytes.size() <= maxBytes) return std::string(bytes);
+    if (bytes.size() <= maxBytes)
+        return std::string(bytes);
     std::size_t pos = 0;
     while (pos < maxBytes) {
         std::size_t len = charLength(bytes, pos);
-        if (pos + len > maxBytes) break;
+        if (pos + len > maxBytes)
+            break;
         pos += len;
     }
     return std::string(bytes.substr(0, pos));
@@ -120,21 +126,25 @@ std::string cut(std::string_view bytes, std::size_t maxBytes) {
 std::string toUpperAscii(std::string_view bytes) {
     std::string out(bytes);
     for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     return out;
 }
 
 std::string toLowerAscii(std::string_view bytes) {
     std::string out(bytes);
     for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 
 std::string trim(std::string_view bytes) {
     std::size_t b = 0, e = bytes.size();
-    while (b < e && static_cast<unsigned char>(bytes[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(bytes[e - 1]) <= 32) --e;
+    while (b < e && static_cast<unsigned char>(bytes[b]) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned char>(bytes[e - 1]) <= 32)
+        --e;
     return std::string(bytes.substr(b, e - b));
 }
 

@@ -11,7 +11,8 @@ namespace vorsa {
 namespace {
 
 std::string runtimeFolder() {
-    if (const char* d = std::getenv("XDG_RUNTIME_DIR"); d && *d) return d;
+    if (const char* d = std::getenv("XDG_RUNTIME_DIR"); d && *d)
+        return d;
     const char* tmp = std::getenv("TMPDIR");
     return std::string(tmp && *tmp ? tmp : "/tmp");
 }
@@ -24,7 +25,8 @@ SingleInstance::SingleInstance(const std::string& name) {
     m_path = runtimeFolder() + "/" + name +
              (privateFolder ? std::string() : "-" + std::to_string(::getuid())) + ".lock";
     m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (m_fd < 0) return;  // Failed: start-up goes on as a first instance
+    if (m_fd < 0)
+        return;  // Failed: start-up goes on as a first instance
     if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
         m_result = Result::FirstInstance;
     } else if (errno == EWOULDBLOCK) {
@@ -33,7 +35,8 @@ SingleInstance::SingleInstance(const std::string& name) {
 }
 
 SingleInstance::~SingleInstance() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 }  // namespace vorsa

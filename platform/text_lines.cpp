@@ -12,19 +12,23 @@ std::vector<std::string> splitLines(std::string_view bytes) {
     const std::size_t n = bytes.size();
     for (std::size_t i = 0; i < n; ++i) {
         const char c = bytes[i];
-        if (c != '\r' && c != '\n') continue;
+        if (c != '\r' && c != '\n')
+            continue;
         lines.emplace_back(bytes.substr(start, i - start));
-        if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n') ++i;
+        if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n')
+            ++i;
         start = i + 1;
     }
-    if (start < n) lines.emplace_back(bytes.substr(start));
+    if (start < n)
+        lines.emplace_back(bytes.substr(start));
     return lines;
 }
 
 bool readFileBytes(const std::string& path, std::string& out) {
     out.clear();
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f)
+        return false;
     char buf[65536];
     bool ok = true;
     for (;;) {

@@ -9,7 +9,8 @@ std::atomic<const TickSource*> g_source{nullptr};
 }
 
 std::uint32_t GetTickCount() {
-    if (const TickSource* s = g_source.load(std::memory_order_acquire)) return s->ticks();
+    if (const TickSource* s = g_source.load(std::memory_order_acquire))
+        return s->ticks();
     using namespace std::chrono;
     auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms));

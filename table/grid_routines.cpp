@@ -65,11 +65,13 @@ void refreshgrid(MainHost& host) {
 
 void listtable(MainHost& host) {
     ProxyTable& t = host.table();
-    if (t.count() == 0) return;
+    if (t.count() == 0)
+        return;
     t.opentable();
     t.sortby(Field::Ip);
     t.gofirst();
-    while (t.count() > 0 && gbk::trim(t.getfield(Field::Ip)).empty()) t.deleterecord();
+    while (t.count() > 0 && gbk::trim(t.getfield(Field::Ip)).empty())
+        t.deleterecord();
     // Only blank addresses were harvested: the table is empty now and the walk below is
     // skipped. The rest runs as usual: the grid shows only its header with "共有0个代理",
     // Busy is cleared, and a requested validation starts and, finding no rows, ends at once
@@ -84,10 +86,12 @@ void listtable(MainHost& host) {
                 t.deleterecord();
                 // deleterecord rests on the next record, or on the new last one when the
                 // removed record was the last: then the walk is over.
-                if (last) break;
+                if (last)
+                    break;
             } else {
                 reference = std::move(ip);
-                if (last) break;
+                if (last)
+                    break;
                 t.gonext();
             }
         }
@@ -103,7 +107,8 @@ void listtable(MainHost& host) {
 
 void sorttable(MainHost& host, Field key) {
     ProxyTable& t = host.table();
-    if (t.count() == 0) return;
+    if (t.count() == 0)
+        return;
     t.opentable();
     t.sortby(key);
     refreshgrid(host);
@@ -111,7 +116,8 @@ void sorttable(MainHost& host, Field key) {
 
 void cleartable(ProxyTable& table) {
     table.opentable();
-    while (table.count() > 0) table.deleterecord();
+    while (table.count() > 0)
+        table.deleterecord();
 }
 
 void clearrows(StringGridModel& grid) {
@@ -124,7 +130,8 @@ void deleterows(ProxyTable& table, int row, int n) {
     table.gofirst();
     table.goforward(row - 1);
     // Stop early when no record is left at or after the starting position.
-    for (int i = 0; i < n && row >= 1 && table.count() >= row; ++i) table.deleterecord();
+    for (int i = 0; i < n && row >= 1 && table.count() >= row; ++i)
+        table.deleterecord();
 }
 
 void actlistdelExecute(MainHost& host) {

@@ -21,7 +21,8 @@ constexpr std::array<FieldDef, kFieldCount> kFields{{
 const std::array<std::string, kFieldCount>& gbkKeys() {
     static const std::array<std::string, kFieldCount> keys = [] {
         std::array<std::string, kFieldCount> k;
-        for (std::size_t i = 0; i < kFields.size(); ++i) k[i] = gbk::text(kFields[i].keyUtf8);
+        for (std::size_t i = 0; i < kFields.size(); ++i)
+            k[i] = gbk::text(kFields[i].keyUtf8);
         return k;
     }();
     return keys;
@@ -55,7 +56,8 @@ const std::string& fieldKey(Field f) {
 std::optional<Field> fieldByKey(std::string_view key) {
     const auto& keys = gbkKeys();
     for (std::size_t i = 0; i < keys.size(); ++i)
-        if (keys[i] == key) return kFields[i].field;
+        if (keys[i] == key)
+            return kFields[i].field;
     return std::nullopt;
 }
 

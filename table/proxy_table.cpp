@@ -32,22 +32,37 @@ QCollator& collator() {
 }
 
 int compareText(const std::string& a, const std::string& b) {
-    if (isPlain(a) && isPlain(b)) return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
+    if (isPlain(a) && isPlain(b))
+        return a.compare(b);
     return collator().compare(gbk::toUnicode(a), gbk::toUnicode(b));
+}
+
+const std::string& textOf(const ProxyRecord& r, Field f) {
+    switch (f) {
+        case Field::Ip:
+            return *r.Ip;
+        case Field::Port:
+            return *r.Port;
+        case Field::Protocol:
+            return *r.Protocol;
+        default:
+            return *r.Location;
+    }
 }
 
 // Order of one field: a missing value before any value; text by collation, false before
 // true, numbers numerically.
 int compareField(const ProxyRecord& a, const ProxyRecord& b, Field f) {
     const bool an = a.isNull(f), bn = b.isNull(f);
-    if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
+    if (an || bn)
+        return an == bn ? 0 : (an ? -1 : 1);
     switch (f) {
         case Field::Verified:
             return int(*a.Verified) - int(*b.Verified);
         case Field::Speed:
             return *a.Speed < *b.Speed ? -1 : (*a.Speed == *b.Speed ? 0 : 1);
         default:
-            return compareText(a.text(f), b.text(f));
+            return compareText(textOf(a, f), textOf(b, f));
     }
 }
 
@@ -89,7 +104,8 @@ struct ProxyTable::Store {
     }
 
     void insert(std::size_t i, RecordPtr r) {
-        if (blocks.empty()) blocks.emplace_back();
+        if (blocks.empty())
+            blocks.emplace_back();
         std::size_t b, o;
         if (i >= total) {
             b = blocks.size() - 1;
@@ -114,7 +130,8 @@ struct ProxyTable::Store {
         auto& blk = blocks[b];
         blk.erase(blk.begin() + static_cast<std::ptrdiff_t>(o));
         --total;
-        if (blk.empty()) blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(b));
+        if (blk.empty())
+            blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(b));
         cacheBlock = blocks.size();
     }
 
@@ -128,7 +145,8 @@ struct ProxyTable::Store {
         std::vector<RecordPtr> all;
         all.reserve(total);
         for (auto& blk : blocks)
-            for (auto& r : blk) all.push_back(std::move(r));
+            for (auto& r : blk)
+                all.push_back(std::move(r));
         clear();
         return all;
     }
@@ -156,9 +174,11 @@ struct ProxyTable::Store {
             else
                 hi = mid;
         }
-        if (lo == blocks.size()) return total;
+        if (lo == blocks.size())
+            return total;
         std::size_t start = 0;
-        for (std::size_t b = 0; b < lo; ++b) start += blocks[b].size();
+        for (std::size_t b = 0; b < lo; ++b)
+            start += blocks[b].size();
         const auto& blk = blocks[lo];
         auto it = std::lower_bound(
             blk.begin(), blk.end(), rec,
@@ -175,7 +195,8 @@ void ProxyTable::opentable() {
 }
 
 void ProxyTable::requireOpen() const {
-    if (!m_open) throw std::logic_error("ProxyTable is not open");
+    if (!m_open)
+        throw std::logic_error("ProxyTable is not open");
 }
 
 int ProxyTable::count() const {
@@ -207,23 +228,27 @@ int ProxyTable::recno() const {
 }
 
 std::string ProxyTable::getfield(Field f) const {
-    if (m_mode != Mode::Browse) return m_pending.text(f);
+    if (m_mode != Mode::Browse)
+        return m_pending.text(f);
     return count() > 0 ? current().text(f) : std::string();
 }
 
 bool ProxyTable::getflag(Field f) const {
-    if (m_mode != Mode::Browse) return f == Field::Verified && m_pending.Verified.value_or(false);
+    if (m_mode != Mode::Browse)
+        return f == Field::Verified && m_pending.Verified.value_or(false);
     return count() > 0 && f == Field::Verified && current().Verified.value_or(false);
 }
 
 bool ProxyTable::isNull(Field f) const {
-    if (m_mode != Mode::Browse) return m_pending.isNull(f);
+    if (m_mode != Mode::Browse)
+        return m_pending.isNull(f);
     return count() == 0 || current().isNull(f);
 }
 
 ProxyRecord& ProxyTable::pendingOrCurrent() {
     requireOpen();
-    if (m_mode == Mode::Browse) editrecord();
+    if (m_mode == Mode::Browse)
+        editrecord();
     return m_pending;
 }
 
@@ -232,12 +257,14 @@ void ProxyTable::setfield(Field f, std::string_view text) {
 }
 
 void ProxyTable::setflag(Field f, bool value) {
-    if (f != Field::Verified) throw std::invalid_argument("not a flag field");
+    if (f != Field::Verified)
+        throw std::invalid_argument("not a flag field");
     pendingOrCurrent().Verified = value;
 }
 
 void ProxyTable::setinteger(Field f, std::int32_t value) {
-    if (f != Field::Speed) throw std::invalid_argument("not an integer field");
+    if (f != Field::Speed)
+        throw std::invalid_argument("not an integer field");
     pendingOrCurrent().Speed = value;
 }
 
@@ -250,18 +277,23 @@ void ProxyTable::addrecord() {
 
 void ProxyTable::editrecord() {
     requireOpen();
-    if (m_mode != Mode::Browse) return;
-    if (m_store->size() == 0) throw std::logic_error("ProxyTable is empty: no record to edit");
+    if (m_mode != Mode::Browse)
+        return;
+    if (m_store->size() == 0)
+        throw std::logic_error("ProxyTable is empty: no record to edit");
     m_pending = current();
     m_mode = Mode::Edit;
 }
 
 std::size_t ProxyTable::placementFor(const ProxyRecord& rec) const {
-    if (!m_sortKey) return m_store->size();
+    if (!m_sortKey)
+        return m_store->size();
     const Field key = *m_sortKey;
-    if (m_sorted) return m_store->lowerBound(rec, key);
+    if (m_sorted)
+        return m_store->lowerBound(rec, key);
     for (std::size_t i = 0; i < m_store->size(); ++i)
-        if (compareField(m_store->at(i), rec, key) >= 0) return i;
+        if (compareField(m_store->at(i), rec, key) >= 0)
+            return i;
     return m_store->size();
 }
 
@@ -294,10 +326,13 @@ void ProxyTable::cancel() {
 void ProxyTable::deleterecord() {
     requireOpen();
     cancel();
-    if (m_store->size() == 0) throw std::logic_error("ProxyTable is empty: no record to delete");
+    if (m_store->size() == 0)
+        throw std::logic_error("ProxyTable is empty: no record to delete");
     m_store->erase(m_cursor);
-    if (m_cursor >= m_store->size() && m_cursor > 0) m_cursor = m_store->size() - 1;
-    if (m_store->size() == 0) m_sorted = true;
+    if (m_cursor >= m_store->size() && m_cursor > 0)
+        m_cursor = m_store->size() - 1;
+    if (m_store->size() == 0)
+        m_sorted = true;
 }
 
 void ProxyTable::sortby(Field key) {
@@ -308,7 +343,7 @@ void ProxyTable::sortby(Field key) {
     bool plain = true;
     if (text)
         for (const auto& r : all)
-            if (!r->isNull(key) && !isPlain(r->text(key))) {
+            if (!r->isNull(key) && !isPlain(textOf(*r, key))) {
                 plain = false;
                 break;
             }
@@ -322,15 +357,26 @@ void ProxyTable::sortby(Field key) {
         keyed.reserve(all.size());
         for (auto& r : all) {
             std::optional<QCollatorSortKey> k;
-            if (!r->isNull(key)) k = collator().sortKey(gbk::toUnicode(r->text(key)));
+            if (!r->isNull(key))
+                k = collator().sortKey(gbk::toUnicode(r->text(key)));
             keyed.push_back({std::move(r), std::move(k)});
         }
         std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-            if (!a.key || !b.key) return !a.key && b.key;
+            if (!a.key || !b.key)
+                return !a.key && b.key;
             return a.key->compare(*b.key) < 0;
         });
         all.clear();
-        for (auto& k : keyed) all.push_back(std::move(k.rec));
+        for (auto& k : keyed)
+            all.push_back(std::move(k.rec));
+    } else if (text) {
+        // Every value is digits and dots: byte order is the collation order.
+        std::stable_sort(all.begin(), all.end(), [key](const RecordPtr& a, const RecordPtr& b) {
+            const bool an = a->isNull(key), bn = b->isNull(key);
+            if (an || bn)
+                return an && !bn;
+            return textOf(*a, key) < textOf(*b, key);
+        });
     } else {
         std::stable_sort(all.begin(), all.end(), [key](const RecordPtr& a, const RecordPtr& b) {
             return compareField(*a, *b, key) < 0;
@@ -343,7 +389,8 @@ void ProxyTable::sortby(Field key) {
 }
 
 const ProxyRecord& ProxyTable::current() const {
-    if (m_store->size() == 0) throw std::logic_error("ProxyTable is empty");
+    if (m_store->size() == 0)
+        throw std::logic_error("ProxyTable is empty");
     return m_store->at(m_cursor);
 }
 

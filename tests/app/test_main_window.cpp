@@ -389,7 +389,8 @@ private Q_SLOTS:
                 held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
                 ::close(fd);
             }
-            if (!held) QTest::qWait(25);
+            if (!held)
+                QTest::qWait(25);
         }
         QVERIFY(held);
         const QString settingsFile =

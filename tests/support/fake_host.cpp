@@ -25,14 +25,16 @@ void FakeHost::midshowinfo(const std::string& text) {
 }
 
 void FakeHost::processMessages() {
-    if (onProcessMessages) onProcessMessages();
+    if (onProcessMessages)
+        onProcessMessages();
     if (pumpEvents && QCoreApplication::instance())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void FakeHost::pause(int ms) {
     events.push_back("pause:" + std::to_string(ms));
-    if (realPauses) QThread::msleep(static_cast<unsigned long>(ms));
+    if (realPauses)
+        QThread::msleep(static_cast<unsigned long>(ms));
 }
 
 bool FakeHost::sourceGroupChecked(int item) const {
@@ -49,7 +51,8 @@ void FakeHost::listtable() {
 
 void FakeHost::actcheckExecute() {
     events.emplace_back("actcheckExecute");
-    if (onActcheck) onActcheck();
+    if (onActcheck)
+        onActcheck();
 }
 
 void appendRow(ProxyTable& t, const std::string& ip, const std::string& port, const char* protocol,
@@ -58,8 +61,10 @@ void appendRow(ProxyTable& t, const std::string& ip, const std::string& port, co
     t.addrecord();
     t.setfield(Field::Ip, ip);
     t.setfield(Field::Port, port);
-    if (protocol) t.setfield(Field::Protocol, gbk::text(protocol));
-    if (location) t.setfield(Field::Location, gbk::text(location));
+    if (protocol)
+        t.setfield(Field::Protocol, gbk::text(protocol));
+    if (location)
+        t.setfield(Field::Location, gbk::text(location));
     t.postrecord();
 }
 

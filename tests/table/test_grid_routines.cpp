@@ -13,7 +13,8 @@ namespace {
 
 std::vector<std::string> column(StringGridModel& g, int col) {
     std::vector<std::string> out;
-    for (int r = 1; r < g.gridRowCount(); ++r) out.push_back(utf8(g.cell(col, r)));
+    for (int r = 1; r < g.gridRowCount(); ++r)
+        out.push_back(utf8(g.cell(col, r)));
     return out;
 }
 
@@ -24,7 +25,8 @@ TEST(Grid, StartsWithHeadersAndOneEmptyRow) {
     StringGridModel& g = host.grid();
     EXPECT_EQ(g.gridRowCount(), 2);
     const char* headers[] = {"序号", " IP地址", " 端口", "协议", "位置", "验证", "速度(ms)", ""};
-    for (int c = 0; c < 8; ++c) EXPECT_EQ(utf8(g.cell(c, 0)), headers[c]) << c;
+    for (int c = 0; c < 8; ++c)
+        EXPECT_EQ(utf8(g.cell(c, 0)), headers[c]) << c;
     EXPECT_EQ(g.cell(1, 1), "");
 }
 
@@ -84,7 +86,8 @@ TEST(Grid, ListtableDropsBlankAndRepeatedAddresses) {
     for (const Case& c : cases) {
         FakeHost host;
         host.state().Busy = true;
-        for (const auto& [ip, port] : c.rows) appendRow(host.table(), ip, port);
+        for (const auto& [ip, port] : c.rows)
+            appendRow(host.table(), ip, port);
         listtable(host);
         EXPECT_EQ(column(host.grid(), 1), c.expectedIps) << c.name;
         EXPECT_EQ(host.panel1(), "共有" + std::to_string(c.expectedIps.size()) + "个代理")
@@ -127,13 +130,15 @@ TEST(Grid, DeleteRowsKeepsTheOthersInOrder) {
     };
     for (const Case& c : cases) {
         FakeHost host;
-        for (int i = 1; i <= 10; ++i) appendRow(host.table(), std::to_string(i), "80");
+        for (int i = 1; i <= 10; ++i)
+            appendRow(host.table(), std::to_string(i), "80");
         refreshgrid(host);
         host.selection = {c.top, c.bottom};
         actlistdelExecute(host);
         EXPECT_EQ(column(host.grid(), 1), c.expected) << c.top << "-" << c.bottom;
         std::vector<std::string> numbers;
-        for (std::size_t i = 1; i <= c.expected.size(); ++i) numbers.push_back(std::to_string(i));
+        for (std::size_t i = 1; i <= c.expected.size(); ++i)
+            numbers.push_back(std::to_string(i));
         EXPECT_EQ(column(host.grid(), 0), numbers);
     }
 }

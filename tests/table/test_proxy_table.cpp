@@ -11,14 +11,16 @@ namespace {
 
 std::string order(ProxyTable& t, Field f = Field::Ip) {
     std::string out;
-    for (int i = 1; i <= t.count(); ++i) out += (i > 1 ? "," : "") + t.at(i).text(f);
+    for (int i = 1; i <= t.count(); ++i)
+        out += (i > 1 ? "," : "") + t.at(i).text(f);
     return out;
 }
 
 void add(ProxyTable& t, const std::string& ip, std::optional<int> speed = std::nullopt) {
     t.addrecord();
     t.setfield(Field::Ip, ip);
-    if (speed) t.setinteger(Field::Speed, *speed);
+    if (speed)
+        t.setinteger(Field::Speed, *speed);
     t.postrecord();
 }
 
@@ -39,7 +41,8 @@ TEST(ProxyTable, ClosedTableReadsEmptyAndRefusesWrites) {
 TEST(ProxyTable, CursorMovesStopAtTheEnds) {
     ProxyTable t;
     t.opentable();
-    for (const char* ip : {"a", "b", "c", "d"}) add(t, ip);
+    for (const char* ip : {"a", "b", "c", "d"})
+        add(t, ip);
     struct Case {
         int start;  // 1-based
         int forward;
@@ -52,14 +55,16 @@ TEST(ProxyTable, CursorMovesStopAtTheEnds) {
         EXPECT_EQ(t.recno(), c.expected) << c.start << " + " << c.forward;
     }
     t.gofirst();
-    for (int i = 0; i < 10; ++i) t.gonext();
+    for (int i = 0; i < 10; ++i)
+        t.gonext();
     EXPECT_EQ(t.getfield(Field::Ip), "d");
 }
 
 TEST(ProxyTable, DeleteRestsOnTheFollowerOrTheNewLast) {
     ProxyTable t;
     t.opentable();
-    for (const char* ip : {"a", "b", "c"}) add(t, ip);
+    for (const char* ip : {"a", "b", "c"})
+        add(t, ip);
     t.gofirst();
     t.gonext();
     t.deleterecord();
@@ -150,7 +155,8 @@ TEST(ProxyTable, NewRecordsFollowTheSortKey) {
     // Before any sort: appended at the end.
     ProxyTable t;
     t.opentable();
-    for (const char* ip : {"3.3.3.3", "1.1.1.1", "2.2.2.2"}) add(t, ip);
+    for (const char* ip : {"3.3.3.3", "1.1.1.1", "2.2.2.2"})
+        add(t, ip);
     EXPECT_EQ(order(t), "3.3.3.3,1.1.1.1,2.2.2.2");
 
     // With the address as key: before the first equal or greater value.
@@ -164,7 +170,8 @@ TEST(ProxyTable, NewRecordsFollowTheSortKey) {
     // each goes to the front and the list ends reversed.
     t.sortby(Field::Speed);
     t.clear();
-    for (const char* ip : {"A", "B", "C"}) add(t, ip);
+    for (const char* ip : {"A", "B", "C"})
+        add(t, ip);
     EXPECT_EQ(order(t), "C,B,A");
 }
 
@@ -190,7 +197,9 @@ TEST(ProxyTable, ManySortedInsertsStayOrdered) {
     ProxyTable t;
     t.opentable();
     t.sortby(Field::Speed);
-    for (int i = 0; i < 5000; ++i) add(t, std::to_string(i), (i * 7919) % 1000);
+    for (int i = 0; i < 5000; ++i)
+        add(t, std::to_string(i), (i * 7919) % 1000);
     ASSERT_EQ(t.count(), 5000);
-    for (int i = 2; i <= t.count(); ++i) ASSERT_LE(*t.at(i - 1).Speed, *t.at(i).Speed) << i;
+    for (int i = 2; i <= t.count(); ++i)
+        ASSERT_LE(*t.at(i - 1).Speed, *t.at(i).Speed) << i;
 }
