@@ -10,20 +10,53 @@
 #include <cctype>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 namespace vorsa {
 namespace {
 
 std::atomic<std::uint32_t> g_defaultReceiveTimeout{30000};
 
-// A proxy name taken from a table row: host or address and an optional port, nothing that
-// could smuggle in a scheme, credentials or options.
-bool isPlainProxyName(const std::string& name) {
-    if (name.empty() || name.size() > 255) return false;
-    return std::all_of(name.begin(), name.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == '[' ||
-               c == ']';
-    });
+// A proxy name taken from a table row: a host name, an IPv4 address or a bracketed IPv6
+// address, and an optional port 1..65535; nothing that could smuggle in a scheme,
+// credentials or options.
+bool isPlainProxyName(std::string_view name) {
+    if (name.empty() || name.size() > 255)
+        return false;
+    std::string_view host = name;
+    std::string_view port;
+    if (name.front() == '[') {
+        const auto close = name.find(']');
+        if (close == std::string_view::npos || close < 2)
+            return false;
+        host = name.substr(1, close - 1);
+        const std::string_view rest = name.substr(close + 1);
+        if (!rest.empty() && (rest.front() != ':' || rest.size() < 2))
+            return false;
+        port = rest.empty() ? rest : rest.substr(1);
+        if (!std::all_of(host.begin(), host.end(),
+                         [](unsigned char c) { return std::isxdigit(c) || c == ':' || c == '.'; }))
+            return false;
+    } else {
+        const auto colon = name.find(':');
+        if (colon != std::string_view::npos) {
+            host = name.substr(0, colon);
+            port = name.substr(colon + 1);
+            if (port.empty())
+                return false;
+        }
+        if (host.empty() || !std::all_of(host.begin(), host.end(), [](unsigned char c) {
+                return std::isalnum(c) || c == '.' || c == '-' || c == '_';
+            }))
+            return false;
+    }
+    if (port.empty())
+        return true;
+    if (port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    const int value = std::stoi(std::string(port));
+    return value >= 1 && value <= 65535;
 }
 
 bool isHttpUrl(const std::string& url) {
@@ -42,14 +75,18 @@ std::optional<std::string> proxyFor(const SessionOptions& o) {
         case AccessType::PreConfig:
         case AccessType::PreConfigWithNoAutoProxy: {
             const auto server = preconfiguredProxy();
-            if (!server) return std::string();
+            if (!server)
+                return std::string();
             std::string p = proxyForScheme(*server, "http");
-            if (p.empty()) return std::string();
-            if (!isPlainProxyName(p)) return std::nullopt;
+            if (p.empty())
+                return std::string();
+            if (!isPlainProxyName(p))
+                return std::nullopt;
             return "http://" + p;
         }
         case AccessType::Proxy:
-            if (!isPlainProxyName(o.proxy)) return std::nullopt;
+            if (!isPlainProxyName(o.proxy))
+                return std::nullopt;
             return "http://" + o.proxy;
     }
     return std::nullopt;
@@ -60,10 +97,12 @@ std::unique_ptr<net::Transfer> makeTransfer(const SessionOptions& o, const std::
     if (!isHttpUrl(url) || url.find_first_of(std::string_view("\0\r\n ", 4)) != std::string::npos)
         return nullptr;
     const auto proxy = proxyFor(o);
-    if (!proxy) return nullptr;
+    if (!proxy)
+        return nullptr;
     net::ensureCurlInitialised();
     CURL* easy = curl_easy_init();
-    if (!easy) return nullptr;
+    if (!easy)
+        return nullptr;
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Cache-Control: no-cache");
     headers = curl_slist_append(headers, "Pragma: no-cache");
@@ -96,7 +135,8 @@ std::unique_ptr<net::Transfer> makeTransfer(const SessionOptions& o, const std::
 }
 
 std::unique_ptr<InternetRequest> requestFrom(net::Transfer& t) {
-    if (!t.answered()) return nullptr;
+    if (!t.answered())
+        return nullptr;
     return std::make_unique<InternetRequest>(t.status(), t.takeBody(), t.bodyFailed());
 }
 
@@ -106,16 +146,19 @@ InternetRequest::InternetRequest(long status, std::string body, bool bodyFailed)
     : m_status(status), m_body(std::move(body)), m_bodyFailed(bodyFailed) {}
 
 bool InternetRequest::queryStatusCode(std::string& text) const {
-    if (m_status <= 0) return false;
+    if (m_status <= 0)
+        return false;
     text = std::to_string(m_status);
     return true;
 }
 
 bool InternetRequest::readFile(char* buffer, std::size_t size, std::size_t& read) {
     read = 0;
-    if (m_bodyFailed) return false;
+    if (m_bodyFailed)
+        return false;
     read = std::min(size, m_body.size() - m_readPos);
-    if (read) std::memcpy(buffer, m_body.data() + m_readPos, read);
+    if (read)
+        std::memcpy(buffer, m_body.data() + m_readPos, read);
     m_readPos += read;
     return true;
 }
@@ -140,7 +183,8 @@ InternetSession::InternetSession(SessionOptions options) : m_options(std::move(o
 std::unique_ptr<InternetRequest> InternetSession::openUrl(const std::string& url,
                                                           std::size_t bodyLimit) {
     auto t = makeTransfer(m_options, url, bodyLimit, nullptr);
-    if (!t) return nullptr;
+    if (!t)
+        return nullptr;
     t->finish(curl_easy_perform(t->easy()));
     return requestFrom(*t);
 }
@@ -148,9 +192,11 @@ std::unique_ptr<InternetRequest> InternetSession::openUrl(const std::string& url
 bool InternetSession::openUrlAsync(const std::string& url, std::size_t bodyLimit, Completion done) {
     auto t = makeTransfer(m_options, url, bodyLimit, [done = std::move(done)](net::Transfer& t) {
         std::unique_ptr<InternetRequest> request = requestFrom(t);
-        if (done) done(request.get());
+        if (done)
+            done(request.get());
     });
-    if (!t) return false;
+    if (!t)
+        return false;
     net::NetworkThread::instance().submit(std::move(t));
     return true;
 }

@@ -35,7 +35,8 @@ protected:
             QObject::connect(&c, &QObject::destroyed,
                              [this, n = started.size()] { destroyed.insert(n - 1); });
             const bool ok = startResult ? startResult(c.Tag) : true;
-            if (afterStart) afterStart(c);
+            if (afterStart)
+                afterStart(c);
             return ok;
         });
     }
@@ -53,13 +54,15 @@ protected:
     // The checker started for grid row `row` most recently.
     TRaVInetChecker* startedFor(int row) {
         for (auto it = started.rbegin(); it != started.rend(); ++it)
-            if ((*it)->Tag == row) return *it;
+            if ((*it)->Tag == row)
+                return *it;
         return nullptr;
     }
     std::string cell(int col, int row) { return utf8(host.grid().cell(col, row)); }
     std::vector<std::string> gridIps() {
         std::vector<std::string> ips;
-        for (int r = 1; r < host.grid().gridRowCount(); ++r) ips.push_back(host.grid().cell(1, r));
+        for (int r = 1; r < host.grid().gridRowCount(); ++r)
+            ips.push_back(host.grid().cell(1, r));
         return ips;
     }
     std::string lastInfo() { return host.panel1(); }
@@ -154,7 +157,8 @@ TEST_F(ValidationRunTest, SpeedIsTheTickDifferenceModulo2To32) {
         ticks.now = c.start;
         // Stop after the first check so that its completion finalises with one row.
         h.onProcessMessages = [&] {
-            if (checker) r.actstopExecute();
+            if (checker)
+                r.actstopExecute();
         };
         r.actcheckExecute();
         ticks.now = c.done;
@@ -167,7 +171,8 @@ TEST_F(ValidationRunTest, SpeedIsTheTickDifferenceModulo2To32) {
 TEST_F(ValidationRunTest, StopInTheMiddlePrunesEveryUnverifiedRowAndLateResultsChangeNothing) {
     rows(5);
     afterStart = [this](TRaVInetChecker&) {
-        if (started.size() == 2) run.actstopExecute();
+        if (started.size() == 2)
+            run.actstopExecute();
     };
     run.actcheckExecute();
     ASSERT_EQ(started.size(), 2u);  // rows 3..5 never reached
@@ -233,7 +238,8 @@ TEST_F(ValidationRunTest, AllPassDeletesNothingAndSortsBySpeed) {
     }
     EXPECT_EQ(gridIps(),
               (std::vector<std::string>{"10.0.0.2", "10.0.0.4", "10.0.0.1", "10.0.0.3"}));
-    for (int r = 1; r <= 4; ++r) EXPECT_EQ(cell(6, r), std::to_string(100 * r));
+    for (int r = 1; r <= 4; ++r)
+        EXPECT_EQ(cell(6, r), std::to_string(100 * r));
     EXPECT_EQ(lastInfo(), " 验证结束,共有4代理可用！");
     const std::vector<std::string> tail = {"showinfo:验证结束……", "showinfo:共有4个代理",
                                            "showinfo: 验证结束,共有4代理可用！"};
@@ -246,7 +252,8 @@ TEST_F(ValidationRunTest, NoPassEmptiesTheGridToItsHeaderAndCountsZero) {
     rows(3);
     host.state().CheckAfterDown = true;
     run.actcheckExecute();
-    for (int row = 1; row <= 3; ++row) complete(startedFor(row), false);
+    for (int row = 1; row <= 3; ++row)
+        complete(startedFor(row), false);
     EXPECT_EQ(host.table().count(), 0);
     EXPECT_EQ(host.grid().gridRowCount(), 1);
     EXPECT_EQ(lastInfo(), " 验证结束,共有0代理可用！");
@@ -276,7 +283,8 @@ TEST_F(ValidationRunTest, RunWithNothingToWaitForStillFinishes) {
             mine.push_back(&ch);
             return c.startsOk;
         });
-        for (int i = 1; i <= c.rows; ++i) appendRow(h.table(), "10.0.0." + std::to_string(i), "80");
+        for (int i = 1; i <= c.rows; ++i)
+            appendRow(h.table(), "10.0.0." + std::to_string(i), "80");
         refreshgrid(h);
         h.onProcessMessages = [&] {
             if (c.completeAndStopInPause && mine.size() == 1 && !h.state().StopFlag) {
@@ -297,7 +305,8 @@ TEST_F(ValidationRunTest, RowsRemovedUnderARunStillLetItFinish) {
     // The grid loses rows while the loop runs: fewer checks go out than were counted.
     rows(3);
     afterStart = [this](TRaVInetChecker&) {
-        if (started.size() == 1) host.grid().setGridRowCount(2);
+        if (started.size() == 1)
+            host.grid().setGridRowCount(2);
     };
     run.actcheckExecute();
     ASSERT_EQ(started.size(), 1u);
@@ -310,7 +319,8 @@ TEST_F(ValidationRunTest, RowsRemovedUnderARunStillLetItFinish) {
 TEST_F(ValidationRunTest, CompletionBetweenFlagResetAndLoopCannotFinaliseTheNewRun) {
     rows(3);
     afterStart = [this](TRaVInetChecker&) {
-        if (started.size() == 2) run.actstopExecute();
+        if (started.size() == 2)
+            run.actstopExecute();
     };
     run.actcheckExecute();
     complete(started[0], true);  // finalises run 1; started[1] still in flight
@@ -365,7 +375,8 @@ TEST_F(ValidationRunTest, MoreThan10000RowsAreAllChecked) {
     ASSERT_GE(static_cast<int>(host.state().Checkers.size()), n + 1);
     EXPECT_EQ(host.state().Checkers[n]->Tag, n);
     ticks.now += 7;
-    for (int row = n; row >= 1; --row) complete(host.state().Checkers[row], row > 10000);
+    for (int row = n; row >= 1; --row)
+        complete(host.state().Checkers[row], row > 10000);
     EXPECT_EQ(host.table().count(), 3);
     EXPECT_EQ(lastInfo(), " 验证结束,共有3代理可用！");
 }
@@ -373,7 +384,8 @@ TEST_F(ValidationRunTest, MoreThan10000RowsAreAllChecked) {
 TEST_F(ValidationRunTest, CheckerIsReleasedOnlyOnceDeliveredAndReplaced) {
     rows(2);
     afterStart = [this](TRaVInetChecker&) {
-        if (started.size() == 2) run.actstopExecute();
+        if (started.size() == 2)
+            run.actstopExecute();
     };
     run.actcheckExecute();
     complete(started[1], true);  // run 1 ends with row 2's proxy; row 1's check in flight
