@@ -6,15 +6,9 @@
 #include "platform/hosts_config.h"
 #include "platform/settings_store.h"
 #include "table/grid_routines.h"
-#if __has_include("harvest/udlclass.h")
 #include "harvest/udlclass.h"
 #include "harvest/worker_thread.h"
-#define VORSA_HAVE_HARVEST 1
-#endif
-#if __has_include("validation/validation_run.h")
 #include "validation/validation_run.h"
-#define VORSA_HAVE_VALIDATION 1
-#endif
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -383,9 +377,8 @@ void Tfrmvrdl::listtable() {
 }
 
 void Tfrmvrdl::actcheckExecute() {
-#ifdef VORSA_HAVE_VALIDATION
-    m_run->actcheckExecute();
-#endif
+    if (m_run)
+        m_run->actcheckExecute();
 }
 
 // ---- start-up and close ----
@@ -406,13 +399,9 @@ void Tfrmvrdl::FormShow() {
     m_table = std::make_unique<ProxyTable>();
     // 2. Panel2 paints under its buttons already (see BannerPanel).
     // 3. The harvest coordinator; creating it starts article-link discovery.
-#ifdef VORSA_HAVE_HARVEST
     m_daili = std::make_unique<tdaili>(*this);
     m_daili->OnMessage = [this](const std::string& text) { showinfo(text); };
-#endif
-#ifdef VORSA_HAVE_VALIDATION
     m_run = std::make_unique<ValidationRun>(*this);
-#endif
     // 4.
     setWindowTitle(u8(kTitle));
     // 5. and 6. (the system proxy in force, the browser panel's first page) come with the
@@ -432,11 +421,9 @@ void Tfrmvrdl::closeEvent(QCloseEvent* event) {
 
 void Tfrmvrdl::FormClose() {
     savedownoption();
-#ifdef VORSA_HAVE_HARVEST
     // From here on, rows and completions of workers still running are dropped.
     harvestShutdown();
     m_daili.reset();
-#endif
 }
 
 // ---- DownOption ----
@@ -469,21 +456,18 @@ void Tfrmvrdl::mn01Click(QAction*) {
 // ---- command handlers ----
 
 void Tfrmvrdl::actdownExecute(QObject*) {
-#ifdef VORSA_HAVE_HARVEST
-    vorsa::actdownExecute(*this, *m_daili);
-#endif
+    if (m_daili)
+        vorsa::actdownExecute(*this, *m_daili);
 }
 
 void Tfrmvrdl::actdwoncheckExecute(QObject*) {
-#ifdef VORSA_HAVE_HARVEST
-    vorsa::actdwoncheckExecute(*this, *m_daili);
-#endif
+    if (m_daili)
+        vorsa::actdwoncheckExecute(*this, *m_daili);
 }
 
 void Tfrmvrdl::actstopExecute(QObject*) {
-#ifdef VORSA_HAVE_VALIDATION
-    m_run->actstopExecute();
-#endif
+    if (m_run)
+        m_run->actstopExecute();
 }
 
 void Tfrmvrdl::actlistdelExecute(QObject*) {
