@@ -16,7 +16,8 @@ namespace {
 // Index of the first line holding marker, or -1.
 int markerLine(const std::vector<std::string>& lines, const std::string& marker) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].find(marker) != std::string::npos) return static_cast<int>(i);
+        if (lines[i].find(marker) != std::string::npos)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -30,14 +31,17 @@ std::string between(const std::string& line, std::string_view startAnchor,
     const std::size_t start =
         hit == std::string::npos ? startAnchor.size() - 1 : hit + startAnchor.size();
     const std::size_t endHit = line.find(endAnchor);
-    if (endHit == std::string::npos) return {};
+    if (endHit == std::string::npos)
+        return {};
     const std::size_t end = endHit + endExtra;
-    if (end <= start) return {};
+    if (end <= start)
+        return {};
     return line.substr(start, end - start);
 }
 
 const std::string* lineAt(const std::vector<std::string>& lines, int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= lines.size()) return nullptr;
+    if (index < 0 || static_cast<std::size_t>(index) >= lines.size())
+        return nullptr;
     return &lines[static_cast<std::size_t>(index)];
 }
 
@@ -49,10 +53,12 @@ std::vector<std::string> parsePortalA(const std::vector<std::string>& lines,
         gbk::text("<h3><span class=\"boxhead\">最新更新资源</span><span class=\"morelinks\">");
     std::vector<std::string> links;
     const int m = markerLine(lines, marker);
-    if (m < 0) return links;
+    if (m < 0)
+        return links;
     for (int offset : {2, 3}) {
         const std::string* line = lineAt(lines, m + offset);
-        if (!line) continue;
+        if (!line)
+            continue;
         const std::string fixed = ReplaceAll(*line, "href=\"/ip/list", "\"");
         links.push_back(base + "/ip/" + between(fixed, "<a href=\"/ip/", "\" title="));
     }
@@ -64,7 +70,8 @@ std::vector<std::string> parsePortalB(const std::vector<std::string>& lines,
     static const std::string marker = gbk::text("<h3>资讯列表</h3>");
     std::vector<std::string> links;
     const int m = markerLine(lines, marker);
-    if (m < 0) return links;
+    if (m < 0)
+        return links;
     for (int offset : {4, 8}) {
         if (const std::string* line = lineAt(lines, m + offset))
             links.push_back(base + between(*line, "<a href=\"", "\" target"));
@@ -76,7 +83,8 @@ std::vector<std::string> parsePortalC(const std::vector<std::string>& lines,
                                       const std::string& base) {
     std::vector<std::string> links;
     const int m = markerLine(lines, "<div class=\"newslist\">");
-    if (m < 0) return links;
+    if (m < 0)
+        return links;
     if (const std::string* line = lineAt(lines, m + 2))
         links.push_back(base + between(*line, "<a href=\"", "\">"));
     return links;
@@ -87,7 +95,8 @@ std::vector<std::string> parsePortalD(const std::vector<std::string>& lines,
     static const std::string pinned = gbk::text("顶");
     std::vector<std::string> links;
     const int m = markerLine(lines, "<div id=\"nw_left\">");
-    if (m < 0) return links;
+    if (m < 0)
+        return links;
     int qualifying = 0;
     for (std::size_t i = static_cast<std::size_t>(m); i < lines.size() && qualifying < 7; ++i) {
         const std::string& line = lines[i];
@@ -127,8 +136,10 @@ void Tgetnewurl::Execute() {
     for (const Step& step : steps) {
         const std::string base = hostBase(step.host);
         const std::string path = RunDirectory::filePath(m_jobDir, step.file);
-        if (URLDownloadToFile(base + step.path, path) != 0) continue;
-        if (!fileExists(path)) continue;
+        if (URLDownloadToFile(base + step.path, path) != 0)
+            continue;
+        if (!fileExists(path))
+            continue;
         std::string bytes;
         if (readFileBytes(path, bytes) && step.list) {
             for (std::string& link : step.parse(splitLines(bytes), base))

@@ -33,7 +33,8 @@ public:
     static WorkerDispatcher& instance() {
         static WorkerDispatcher* d = [] {
             auto* obj = new WorkerDispatcher;
-            if (auto* app = QCoreApplication::instance()) obj->moveToThread(app->thread());
+            if (auto* app = QCoreApplication::instance())
+                obj->moveToThread(app->thread());
             return obj;
         }();
         return *d;
@@ -63,7 +64,8 @@ public:
     // Fails every waiting hand-over; their workers unwind with HarvestShutdown.
     void failPending() {
         std::lock_guard lock(m_mutex);
-        for (SyncRequest* req : m_sync) req->done = true;
+        for (SyncRequest* req : m_sync)
+            req->done = true;
         m_sync.clear();
         m_cv.notify_all();
     }
@@ -141,11 +143,13 @@ TWorkerThread::~TWorkerThread() {
 }
 
 void TWorkerThread::Start() {
+    // Counted from here, so a caller that waits for the count to drop never misses a worker
+    // whose thread has not been scheduled yet.
+    g_running.fetch_add(1);
     start();
 }
 
 void TWorkerThread::run() {
-    g_running.fetch_add(1);
     try {
         Execute();
     } catch (...) {
@@ -157,13 +161,17 @@ void TWorkerThread::run() {
 }
 
 void TWorkerThread::terminated() {
-    if (!g_alive.load()) return;  // abandoned with the closed window; the process is about to end
-    if (OnTerminate) OnTerminate(this);
-    if (FreeOnTerminate) deleteLater();
+    if (!g_alive.load())
+        return;  // abandoned with the closed window; the process is about to end
+    if (OnTerminate)
+        OnTerminate(this);
+    if (FreeOnTerminate)
+        deleteLater();
 }
 
 void TWorkerThread::Synchronize(const std::function<void()>& fn) {
-    if (!g_alive.load()) throw HarvestShutdown();
+    if (!g_alive.load())
+        throw HarvestShutdown();
     auto* app = QCoreApplication::instance();
     if (!app || QThread::currentThread() == app->thread()) {
         fn();
@@ -172,8 +180,10 @@ void TWorkerThread::Synchronize(const std::function<void()>& fn) {
     SyncRequest req;
     req.fn = &fn;
     WorkerDispatcher::instance().submit(req);
-    if (req.error) std::rethrow_exception(req.error);
-    if (!req.ran) throw HarvestShutdown();
+    if (req.error)
+        std::rethrow_exception(req.error);
+    if (!req.ran)
+        throw HarvestShutdown();
 }
 
 }  // namespace vorsa

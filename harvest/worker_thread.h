@@ -28,7 +28,7 @@ void harvestShutdown();
 bool harvestAlive();
 // Tests only: make hand-overs and completions run again.
 void harvestRevive();
-// Workers whose body has started and not yet ended (any thread; for tests and the exit path).
+// Workers started and whose body has not yet ended (any thread; for tests and the exit path).
 int harvestRunningWorkers();
 
 // A thread whose body is Execute. Created suspended on the main thread: nothing runs before

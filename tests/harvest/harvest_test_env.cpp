@@ -15,21 +15,26 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 
 namespace vorsa::test {
 
-void pointHostsAt(const std::string& base) {
+void pointHostsAt(const std::string& base, const std::map<std::string, std::string>& overrides) {
     static const std::string path = [] {
         char tmpl[] = "/tmp/vorsa-harvest-hosts-XXXXXX";
         const int fd = mkstemp(tmpl);
-        if (fd < 0) throw std::runtime_error("mkstemp");
+        if (fd < 0)
+            throw std::runtime_error("mkstemp");
         close(fd);
         return std::string(tmpl);
     }();
     std::ofstream out(path, std::ios::trunc);
     out << "[hosts]\n";
-    for (std::string_view key : hostKeys()) out << key << '=' << base << '\n';
+    for (std::string_view key : hostKeys()) {
+        const auto it = overrides.find(std::string(key));
+        out << key << '=' << (it == overrides.end() ? base : it->second) << '\n';
+    }
     out.close();
     setenv("VORSA_HOSTS", path.c_str(), 1);
     reloadHosts();
@@ -39,7 +44,8 @@ bool pumpUntil(const std::function<bool()>& pred, int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     while (!pred()) {
-        if (timer.elapsed() > timeoutMs) return false;
+        if (timer.elapsed() > timeoutMs)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::msleep(1);
@@ -63,14 +69,8 @@ SilentListener::SilentListener() {
 }
 
 SilentListener::~SilentListener() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 }  // namespace vorsa::test
-
-// The hand-overs need a main thread with a Qt application.
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,13 +1,15 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 
 namespace vorsa::test {
 
 // Points every web endpoint key at base (for example a closed loopback port) through a
 // private hosts file named by VORSA_HOSTS, and rereads it.
-void pointHostsAt(const std::string& base);
+void pointHostsAt(const std::string& base,
+                  const std::map<std::string, std::string>& overrides = {});
 
 // Runs the main thread's events (deferred deletes included) until pred holds or timeoutMs
 // passed; returns pred().

@@ -73,7 +73,8 @@ class MenuCombination : public CoordinatorTest, public testing::WithParamInterfa
 
 TEST_P(MenuCombination, MessagesPausesAndOneListtable) {
     const MenuCase& c = GetParam();
-    for (int i = 0; i < 3; ++i) host.groups[i] = c.groups[i];
+    for (int i = 0; i < 3; ++i)
+        host.groups[i] = c.groups[i];
     if (c.lists) {
         daili->ArticleUrls->append(closedBase + "/a0.html");
         daili->ArticleUrls->append(closedBase + "/a1.html");
@@ -101,7 +102,8 @@ const std::vector<std::string> kForeign = {kProxynet,   kPause, kRos,  kPause,
 
 std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 

@@ -18,7 +18,8 @@ public:
     explicit LambdaWorker(std::function<void(LambdaWorker&)> body, bool* destroyed = nullptr)
         : m_body(std::move(body)), m_destroyed(destroyed) {}
     ~LambdaWorker() override {
-        if (m_destroyed) *m_destroyed = true;
+        if (m_destroyed)
+            *m_destroyed = true;
     }
     using TWorkerThread::Synchronize;
 
@@ -123,7 +124,8 @@ TEST_F(WorkerThreadTest, AfterShutdownNothingRunsOnTheMainThread) {
     w->OnTerminate = [&](TWorkerThread*) { terminated = true; };
     w->Start();
     // The worker now waits for a main thread that never serves it.
-    while (stage.load() == 0) QThread::msleep(1);
+    while (stage.load() == 0)
+        QThread::msleep(1);
     QThread::msleep(20);
     harvestShutdown();
     EXPECT_TRUE(w->wait(5000)) << "a waiting hand-over was not released by the shutdown";
