@@ -9,6 +9,7 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -21,10 +22,13 @@ void BM_DownloadOneLargePage(benchmark::State& state) {
     limits.maxBytes = 2 * kBodyBytes;
     vorsa::setDownloadLimits(limits);
 
-    const std::string page = vorsa::test::LoopbackServer::response(
-        200, std::string(kBodyBytes, 'p'), "Content-Type: text/html\r\n");
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                             std::to_string(kBodyBytes) + "\r\nConnection: close\r\n\r\n";
+    const auto body = std::make_shared<const std::string>(kBodyBytes, 'p');
     vorsa::test::LoopbackServer server([&](const vorsa::test::LoopbackServer::Request&) {
-        return vorsa::test::LoopbackServer::Reply{page};
+        vorsa::test::LoopbackServer::Reply reply{head};
+        reply.shared = body;
+        return reply;
     });
     const std::string dir = vorsa::RunDirectory::instance().createJobDirectory("bench");
     const std::string path = vorsa::RunDirectory::filePath(dir, "1.cnp");

@@ -15,7 +15,8 @@ namespace {
 
 std::string lower(std::string s) {
     for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return s;
 }
 
@@ -30,7 +31,8 @@ std::string LoopbackServer::Request::header(const std::string& name) const {
         const std::string line = head.substr(start, end == std::string::npos ? end : end - start);
         if (lower(line.substr(0, want.size())) == want) {
             std::string v = line.substr(want.size());
-            while (!v.empty() && v.front() == ' ') v.erase(v.begin());
+            while (!v.empty() && v.front() == ' ')
+                v.erase(v.begin());
             return v;
         }
         pos = end;
@@ -39,7 +41,8 @@ std::string LoopbackServer::Request::header(const std::string& name) const {
 }
 
 LoopbackServer::LoopbackServer(Handler handler) : m_handler(std::move(handler)) {
-    if (::pipe(m_wake) != 0) throw std::runtime_error("pipe");
+    if (::pipe(m_wake) != 0)
+        throw std::runtime_error("pipe");
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -64,7 +67,8 @@ LoopbackServer::~LoopbackServer() {
         std::lock_guard lock(m_mutex);
         threads.swap(m_connections);
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     ::close(m_listen);
     ::close(m_wake[0]);
     ::close(m_wake[1]);
@@ -86,8 +90,10 @@ bool LoopbackServer::waitStop(int fd, int events, int timeoutMs) {
     pollfd p[2] = {{fd, static_cast<short>(events), 0}, {m_wake[0], POLLIN, 0}};
     for (;;) {
         const int r = ::poll(p, 2, timeoutMs);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0 || (p[1].revents & POLLIN) || m_stop) return false;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0 || (p[1].revents & POLLIN) || m_stop)
+            return false;
         return p[0].revents != 0;
     }
 }
@@ -95,7 +101,8 @@ bool LoopbackServer::waitStop(int fd, int events, int timeoutMs) {
 void LoopbackServer::acceptLoop() {
     while (waitStop(m_listen, POLLIN, -1)) {
         const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        if (fd < 0)
+            continue;
         std::lock_guard lock(m_mutex);
         m_connections.emplace_back([this, fd] { serve(fd); });
     }
@@ -131,14 +138,18 @@ void LoopbackServer::serve(int fd) {
     auto sendAll = [&](const char* data, std::size_t size) {
         std::size_t done = 0;
         while (done < size) {
-            if (!waitStop(fd, POLLOUT, 10000)) return false;
+            if (!waitStop(fd, POLLOUT, 10000))
+                return false;
             const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             done += static_cast<std::size_t>(n);
         }
         return true;
     };
     bool ok = sendAll(reply.bytes.data(), reply.bytes.size());
+    if (ok && reply.shared)
+        ok = sendAll(reply.shared->data(), reply.shared->size());
     if (ok && reply.after == Reply::Stall) {
         waitStop(fd, POLLRDHUP, -1);  // until the client goes or the server stops
     } else if (ok && reply.after == Reply::Endless) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,6 +25,8 @@ public:
         std::string bytes;    // sent as they are: status line, headers, body
         After after = Close;  // Stall: keep the connection open, silent; Endless: then send
                               // body bytes until the client goes
+        std::shared_ptr<const std::string> shared{};  // sent after bytes; a large body is
+                                                      // built once, not copied per request
     };
     using Handler = std::function<Reply(const Request&)>;
 
