@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <fstream>
+#include <iterator>
 
 using vorsa::hostBase;
 
@@ -42,7 +44,8 @@ protected:
 };
 
 TEST_F(HostsConfig, DefaultsWithoutAnyFile) {
-    for (std::string_view key : vorsa::hostKeys()) EXPECT_EQ(hostBase(key), kDefault) << key;
+    for (std::string_view key : vorsa::hostKeys())
+        EXPECT_EQ(hostBase(key), kDefault) << key;
     EXPECT_EQ(hostBase("no-such-key"), kDefault);
     EXPECT_EQ(hostBase(""), kDefault);
 }
@@ -121,6 +124,43 @@ TEST_F(HostsConfig, ReadOnceUntilReloaded) {
     EXPECT_EQ(hostBase("echo"), "http://127.0.0.5:5");
     vorsa::reloadHosts();
     EXPECT_EQ(hostBase("echo"), "http://127.0.0.6:6");
+}
+
+TEST_F(HostsConfig, LookupOrderEnvThenBesideProgramThenUserConfig) {
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    std::string beside = self;
+    beside = beside.substr(0, beside.rfind('/')) + "/hosts.ini";
+    ASSERT_FALSE(vorsa::fileExists(beside)) << "a hosts.ini is already beside the test";
+    writeHosts(m_dir + "/hosts.ini", "[hosts]\ncnp=http://127.0.0.1:1\n");
+    writeHosts(beside,
+               "[hosts]\ncnp=http://127.0.0.2:2\nros=http://127.0.0.2:2\necho=http://x y\n");
+    writeHosts(m_dir + "/config/VORSASOFT/hosts.ini",
+               "[hosts]\ncnp=http://127.0.0.3:3\nros=http://127.0.0.3:3\n"
+               "echo=http://127.0.0.3:3\nmaker=http://127.0.0.3:3\n");
+    EXPECT_EQ(hostBase("cnp"), "http://127.0.0.1:1");
+    EXPECT_EQ(hostBase("ros"), "http://127.0.0.2:2");
+    EXPECT_EQ(hostBase("echo"), "http://127.0.0.3:3");  // the bad value beside is passed over
+    EXPECT_EQ(hostBase("maker"), "http://127.0.0.3:3");
+    EXPECT_EQ(hostBase("portal_a"), kDefault);
+    ::unlink(beside.c_str());
+}
+
+TEST_F(HostsConfig, RandomBytesNeverBreakIt) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    const std::string pieces[] = {"[hosts]", "cnp=", "http://", "https://",  "[", "]",    ":",
+                                  "=",       "\n",   "\r",      "127.0.0.1", "/", "\xB4", "65535"};
+    for (int round = 0; round < 100; ++round) {
+        std::string text;
+        const int n = static_cast<int>(next() % 40);
+        for (int i = 0; i < n; ++i)
+            text += next() % 3 ? pieces[next() % std::size(pieces)]
+                               : std::string(1, static_cast<char>(next() >> 24));
+        writeHosts(m_dir + "/hosts.ini", text);
+        const std::string base = hostBase("cnp");
+        EXPECT_EQ(vorsa::normalisedHostBase(base), base) << text;
+    }
 }
 
 // The shipped file sets every key the program uses, to a loopback address.
