@@ -45,17 +45,20 @@ HostMap readHostsFile(const std::string& path) {
         st.st_size > kMaxHostsFileBytes)
         return out;
     std::string bytes;
-    if (!readFileBytes(path, bytes)) return out;
+    if (!readFileBytes(path, bytes))
+        return out;
     bool inHosts = false;
     for (const std::string& raw : splitLines(bytes)) {
         const std::string line = gbk::trim(raw);
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line.empty() || line[0] == ';' || line[0] == '#')
+            continue;
         if (line.front() == '[') {
             inHosts = gbk::toLowerAscii(line) == "[hosts]";
             continue;
         }
         const auto eq = line.find('=');
-        if (!inHosts || eq == std::string::npos) continue;
+        if (!inHosts || eq == std::string::npos)
+            continue;
         const std::string key = gbk::toLowerAscii(gbk::trim(std::string_view(line).substr(0, eq)));
         const std::string base =
             normalisedHostBase(gbk::trim(std::string_view(line).substr(eq + 1)));
@@ -68,7 +71,8 @@ HostMap readHostsFile(const std::string& path) {
 std::string executableDirectory() {
     std::string buf(4096, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) return {};
+    if (n <= 0)
+        return {};
     buf.resize(static_cast<std::size_t>(n));
     const auto slash = buf.rfind('/');
     return slash == std::string::npos ? std::string() : buf.substr(0, slash);
@@ -76,15 +80,18 @@ std::string executableDirectory() {
 
 std::string userConfigDirectory() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') return xdg;
+    if (xdg && xdg[0] == '/')
+        return xdg;
     const char* home = std::getenv("HOME");
-    if (home && *home) return std::string(home) + "/.config";
+    if (home && *home)
+        return std::string(home) + "/.config";
     return {};
 }
 
 HostMap loadAll() {
     std::vector<std::string> files;
-    if (const char* env = std::getenv("VORSA_HOSTS"); env && *env) files.emplace_back(env);
+    if (const char* env = std::getenv("VORSA_HOSTS"); env && *env)
+        files.emplace_back(env);
     if (const std::string exe = executableDirectory(); !exe.empty())
         files.push_back(exe + "/hosts.ini");
     if (const std::string cfg = userConfigDirectory(); !cfg.empty())
@@ -109,40 +116,51 @@ std::string normalisedHostBase(std::string_view value) {
     else
         return {};
     rest = value.substr(scheme.size());
-    if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+    if (!rest.empty() && rest.back() == '/')
+        rest.remove_suffix(1);
     std::string_view host = rest;
     std::string_view port;
     if (!rest.empty() && rest.front() == '[') {
         const auto close = rest.find(']');
-        if (close == std::string_view::npos || close < 2) return {};
+        if (close == std::string_view::npos || close < 2)
+            return {};
         for (char c : rest.substr(1, close - 1))
-            if (!(std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.')) return {};
+            if (!(std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'))
+                return {};
         host = rest.substr(0, close + 1);
         std::string_view after = rest.substr(close + 1);
         if (!after.empty()) {
-            if (after.front() != ':') return {};
+            if (after.front() != ':')
+                return {};
             port = after.substr(1);
-            if (port.empty()) return {};
+            if (port.empty())
+                return {};
         }
     } else {
         const auto colon = rest.find(':');
         if (colon != std::string_view::npos) {
             host = rest.substr(0, colon);
             port = rest.substr(colon + 1);
-            if (port.empty()) return {};
+            if (port.empty())
+                return {};
         }
-        if (host.empty()) return {};
+        if (host.empty())
+            return {};
         for (char c : host)
-            if (!isHostChar(c)) return {};
+            if (!isHostChar(c))
+                return {};
     }
     if (!port.empty()) {
-        if (port.size() > 5) return {};
+        if (port.size() > 5)
+            return {};
         long n = 0;
         for (char c : port) {
-            if (c < '0' || c > '9') return {};
+            if (c < '0' || c > '9')
+                return {};
             n = n * 10 + (c - '0');
         }
-        if (n < 1 || n > 65535) return {};
+        if (n < 1 || n > 65535)
+            return {};
     }
     std::string out = scheme;
     out.append(host);
@@ -155,7 +173,8 @@ std::string normalisedHostBase(std::string_view value) {
 
 std::string hostBase(std::string_view key) {
     std::lock_guard lock(g_mutex);
-    if (!g_hosts) g_hosts = loadAll();
+    if (!g_hosts)
+        g_hosts = loadAll();
     const auto it = g_hosts->find(gbk::toLowerAscii(key));
     return it == g_hosts->end() ? std::string(kDefaultBase) : it->second;
 }

@@ -47,9 +47,12 @@ std::string escape(const std::string& v) {
 }
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
     return -1;
 }
 
@@ -79,17 +82,20 @@ Values readValues(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxStoreBytes)
         return out;
     std::string bytes;
-    if (!readFileBytes(path, bytes)) return out;
+    if (!readFileBytes(path, bytes))
+        return out;
     bool inSection = false;
     for (const std::string& raw : splitLines(bytes)) {
         const std::string line = gbk::trim(raw);
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line.empty() || line[0] == ';' || line[0] == '#')
+            continue;
         if (line[0] == '[') {
             inSection = gbk::toLowerAscii(line) == gbk::toLowerAscii(kSection);
             continue;
         }
         const auto eq = line.find('=');
-        if (!inSection || eq == std::string::npos) continue;
+        if (!inSection || eq == std::string::npos)
+            continue;
         out[gbk::trim(std::string_view(line).substr(0, eq))] =
             unescape(gbk::trim(std::string_view(line).substr(eq + 1)));
     }
@@ -98,17 +104,22 @@ Values readValues(const std::string& path) {
 
 std::optional<int> parseInteger(const std::string& text) {
     const std::string t = gbk::trim(text);
-    if (t.empty() || t.size() > 12) return std::nullopt;
+    if (t.empty() || t.size() > 12)
+        return std::nullopt;
     std::size_t i = t[0] == '-' ? 1 : 0;
-    if (i == t.size()) return std::nullopt;
+    if (i == t.size())
+        return std::nullopt;
     long long n = 0;
     for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9') return std::nullopt;
+        if (t[i] < '0' || t[i] > '9')
+            return std::nullopt;
         n = n * 10 + (t[i] - '0');
     }
-    if (t[0] == '-') n = -n;
+    if (t[0] == '-')
+        n = -n;
     // A DWORD: 0..0xFFFFFFFF, kept as the int of the same bits; negatives as written.
-    if (n < INT_MIN || n > 0xFFFFFFFFLL) return std::nullopt;
+    if (n < INT_MIN || n > 0xFFFFFFFFLL)
+        return std::nullopt;
     return static_cast<int>(static_cast<unsigned int>(n));
 }
 
@@ -123,16 +134,19 @@ void makeParents(const std::string& path) {
 void writeValue(const std::string& name, const std::string& value) {
     std::lock_guard lock(g_mutex);
     const std::string path = internetSettingsPath();
-    if (path.empty()) throw std::runtime_error("no folder for the Internet Settings");
+    if (path.empty())
+        throw std::runtime_error("no folder for the Internet Settings");
     Values values = readValues(path);
     values[name] = value;
     std::string text = std::string(kSection) + "\n";
-    for (const auto& [k, v] : values) text += k + "=" + escape(v) + "\n";
+    for (const auto& [k, v] : values)
+        text += k + "=" + escape(v) + "\n";
 
     makeParents(path);
     const std::string tmp = path + ".tmp" + std::to_string(::getpid());
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    if (fd < 0)
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ok = ::close(fd) == 0 && ok;
     // Renamed into place, so a reader in another process never sees half a file.
@@ -146,7 +160,8 @@ void writeValue(const std::string& name, const std::string& value) {
 }  // namespace
 
 std::string internetSettingsPath() {
-    if (const char* env = std::getenv("VORSA_INTERNET_SETTINGS"); env && *env) return env;
+    if (const char* env = std::getenv("VORSA_INTERNET_SETTINGS"); env && *env)
+        return env;
     std::string base;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
         base = xdg;
@@ -161,11 +176,13 @@ InternetSettingsValues readInternetSettings() {
     std::lock_guard lock(g_mutex);
     InternetSettingsValues out;
     const std::string path = internetSettingsPath();
-    if (path.empty()) return out;
+    if (path.empty())
+        return out;
     const Values values = readValues(path);
     if (auto it = values.find("ProxyEnable"); it != values.end())
         out.ProxyEnable = parseInteger(it->second);
-    if (auto it = values.find("ProxyServer"); it != values.end()) out.ProxyServer = it->second;
+    if (auto it = values.find("ProxyServer"); it != values.end())
+        out.ProxyServer = it->second;
     return out;
 }
 
@@ -179,32 +196,40 @@ void writeProxyServer(const std::string& value) {
 
 std::optional<std::string> preconfiguredProxy() {
     const InternetSettingsValues v = readInternetSettings();
-    if (v.ProxyEnable != 1 || !v.ProxyServer || v.ProxyServer->empty()) return std::nullopt;
+    if (v.ProxyEnable != 1 || !v.ProxyServer || v.ProxyServer->empty())
+        return std::nullopt;
     return v.ProxyServer;
 }
 
 std::string proxyForScheme(const std::string& proxyServer, const std::string& scheme) {
     const std::string server = gbk::trim(proxyServer);
-    if (server.find('=') == std::string::npos) return server;
+    if (server.find('=') == std::string::npos)
+        return server;
     std::string plain, http, own;
     std::size_t start = 0;
     while (start <= server.size()) {
         std::size_t end = server.find_first_of("; ", start);
-        if (end == std::string::npos) end = server.size();
+        if (end == std::string::npos)
+            end = server.size();
         const std::string entry = server.substr(start, end - start);
         const auto eq = entry.find('=');
         if (eq == std::string::npos) {
-            if (plain.empty()) plain = entry;
+            if (plain.empty())
+                plain = entry;
         } else {
             const std::string name = gbk::toLowerAscii(entry.substr(0, eq));
             const std::string value = entry.substr(eq + 1);
-            if (name == scheme && own.empty()) own = value;
-            if (name == "http" && http.empty()) http = value;
+            if (name == scheme && own.empty())
+                own = value;
+            if (name == "http" && http.empty())
+                http = value;
         }
         start = end + 1;
     }
-    if (!own.empty()) return own;
-    if (!plain.empty()) return plain;
+    if (!own.empty())
+        return own;
+    if (!plain.empty())
+        return plain;
     return scheme == "https" ? http : std::string();
 }
 

@@ -43,7 +43,8 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) {
     size_t done = 0;
     while (done < n) {
         const ssize_t w = ::write(sink->fd, data + done, n - done);
-        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno == EINTR)
+            continue;
         if (w <= 0) {
             sink->writeFailed = true;
             return 0;
@@ -58,13 +59,15 @@ std::string schemeOf(const std::string& url) {
     const auto colon = url.find("://");
     std::string s = colon == std::string::npos ? std::string() : url.substr(0, colon);
     for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return s;
 }
 
 std::string directoryOf(const std::string& path) {
     const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
@@ -85,7 +88,8 @@ int URLDownloadToFile(const std::string& url, const std::string& path) {
         path.find('\0') != std::string::npos)
         return -1;
     const std::string scheme = schemeOf(url);
-    if (scheme != "http" && scheme != "https") return CURLE_UNSUPPORTED_PROTOCOL;
+    if (scheme != "http" && scheme != "https")
+        return CURLE_UNSUPPORTED_PROTOCOL;
     initCurlOnce();
     const DownloadLimits limits = downloadLimits();
 
@@ -93,7 +97,8 @@ int URLDownloadToFile(const std::string& url, const std::string& path) {
     Sink sink;
     sink.maxBytes = limits.maxBytes;
     sink.fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (sink.fd < 0) return -1;
+    if (sink.fd < 0)
+        return -1;
 
     CURL* curl = curl_easy_init();
     if (!curl) {
@@ -121,8 +126,10 @@ int URLDownloadToFile(const std::string& url, const std::string& path) {
     // The program's downloads follow the system proxy of the store, and nothing else: an
     // empty proxy also keeps http_proxy and friends of the environment out.
     std::string proxy;
-    if (const auto server = preconfiguredProxy()) proxy = proxyForScheme(*server, scheme);
-    if (!proxy.empty() && proxy.find("://") == std::string::npos) proxy = "http://" + proxy;
+    if (const auto server = preconfiguredProxy())
+        proxy = proxyForScheme(*server, scheme);
+    if (!proxy.empty() && proxy.find("://") == std::string::npos)
+        proxy = "http://" + proxy;
     curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
 
@@ -139,7 +146,8 @@ int URLDownloadToFile(const std::string& url, const std::string& path) {
         result = status > 0 ? static_cast<int>(status) : CURLE_WEIRD_SERVER_REPLY;
     else if (!closed || ::rename(tmp.c_str(), path.c_str()) != 0)
         result = -1;
-    if (result != 0) ::unlink(tmp.c_str());
+    if (result != 0)
+        ::unlink(tmp.c_str());
     return result;
 }
 

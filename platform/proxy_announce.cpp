@@ -20,14 +20,17 @@ struct HostPort {
 HostPort splitHostPort(const std::string& text) {
     HostPort hp;
     std::string s = gbk::trim(text);
-    if (const auto scheme = s.find("://"); scheme != std::string::npos) s = s.substr(scheme + 3);
-    if (const auto slash = s.find('/'); slash != std::string::npos) s.resize(slash);
+    if (const auto scheme = s.find("://"); scheme != std::string::npos)
+        s = s.substr(scheme + 3);
+    if (const auto slash = s.find('/'); slash != std::string::npos)
+        s.resize(slash);
     std::size_t colon = std::string::npos;
     if (!s.empty() && s[0] == '[') {
         const auto close = s.find(']');
         if (close != std::string::npos) {
             hp.host = s.substr(1, close - 1);
-            if (close + 1 < s.size() && s[close + 1] == ':') colon = close + 1;
+            if (close + 1 < s.size() && s[close + 1] == ':')
+                colon = close + 1;
         } else {
             hp.host = s;
         }
@@ -43,7 +46,8 @@ HostPort splitHostPort(const std::string& text) {
             ok = ok && c >= '0' && c <= '9';
             n = ok ? n * 10 + (c - '0') : 0;
         }
-        if (ok && n >= 1 && n <= 65535) hp.port = n;
+        if (ok && n >= 1 && n <= 65535)
+            hp.port = n;
     }
     return hp;
 }
@@ -74,9 +78,11 @@ void refreshFromStore() {
 void notifySettingsChanged() {
     static constexpr const char* kSchema = "org.gnome.system.proxy";
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    if (!source) return;
+    if (!source)
+        return;
     GSettingsSchema* schema = g_settings_schema_source_lookup(source, kSchema, TRUE);
-    if (!schema) return;
+    if (!schema)
+        return;
     g_settings_schema_unref(schema);
 
     GSettings* proxy = g_settings_new(kSchema);
@@ -84,7 +90,8 @@ void notifySettingsChanged() {
     if (server) {
         for (const char* scheme : {"http", "https"}) {
             const HostPort hp = splitHostPort(proxyForScheme(*server, scheme));
-            if (hp.host.empty()) continue;
+            if (hp.host.empty())
+                continue;
             GSettings* child = g_settings_get_child(proxy, scheme);
             // GSettings strings are UTF-8; a host name is ASCII in practice.
             const QByteArray host = gbk::toUnicode(hp.host).toUtf8();

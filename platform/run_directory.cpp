@@ -22,7 +22,8 @@ constexpr std::size_t kMaxNameBytes = 200;
 std::atomic<unsigned long> g_jobCounter{0};
 
 bool isWritableDirectory(const char* dir) {
-    if (!dir || !*dir) return false;
+    if (!dir || !*dir)
+        return false;
     struct stat st {};
     return ::stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && ::access(dir, W_OK | X_OK) == 0;
 }
@@ -63,7 +64,8 @@ RunDirectory::RunDirectory() {
     else
         base = "/tmp";
     std::string tmpl = base + "/vorsa-" + std::to_string(::getpid()) + "-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) throw systemError("cannot create the run directory", tmpl);
+    if (!::mkdtemp(tmpl.data()))
+        throw systemError("cannot create the run directory", tmpl);
     ::chmod(tmpl.c_str(), 0700);  // mkdtemp already makes it 0700; the umask cannot widen it
     m_path = tmpl;
     m_ownerPid = ::getpid();
@@ -71,7 +73,8 @@ RunDirectory::RunDirectory() {
 
 void RunDirectory::removeAll() {
     // A forked child inherits this object but not the folder.
-    if (m_removed.exchange(true) || ::getpid() != m_ownerPid) return;
+    if (m_removed.exchange(true) || ::getpid() != m_ownerPid)
+        return;
     removeTree(m_path);
 }
 
@@ -81,38 +84,47 @@ const std::string& RunDirectory::path() const {
 
 std::string RunDirectory::createJobDirectory(std::string_view tag) {
     const std::string name = safeFileName(tag);
-    if (m_removed) throw std::runtime_error("the run directory is gone (the program is ending)");
+    if (m_removed)
+        throw std::runtime_error("the run directory is gone (the program is ending)");
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::string dir =
             m_path + "/" + name + "-" + std::to_string(g_jobCounter.fetch_add(1) + 1);
-        if (::mkdir(dir.c_str(), 0700) == 0) return dir;
+        if (::mkdir(dir.c_str(), 0700) == 0)
+            return dir;
         if (errno == ENOENT && !m_removed) {
             // Someone cleaned the temp folder under a long-running program: make it again.
             if (::mkdir(m_path.c_str(), 0700) != 0 && errno != EEXIST)
                 throw systemError("cannot create the run directory", m_path);
             continue;
         }
-        if (errno != EEXIST) throw systemError("cannot create a job directory", dir);
+        if (errno != EEXIST)
+            throw systemError("cannot create a job directory", dir);
     }
     throw std::runtime_error("cannot create a job directory in " + m_path);
 }
 
 void RunDirectory::removeJobDirectory(const std::string& dir) {
     const std::string prefix = m_path + "/";
-    if (dir.size() <= prefix.size() || dir.compare(0, prefix.size(), prefix) != 0) return;
-    if (dir.find('/', prefix.size()) != std::string::npos) return;
+    if (dir.size() <= prefix.size() || dir.compare(0, prefix.size(), prefix) != 0)
+        return;
+    if (dir.find('/', prefix.size()) != std::string::npos)
+        return;
     const std::string name = dir.substr(prefix.size());
-    if (name == "." || name == "..") return;
+    if (name == "." || name == "..")
+        return;
     removeTree(dir);
 }
 
 std::string RunDirectory::safeFileName(std::string_view name) {
     std::string out;
     out.reserve(name.size());
-    for (char c : name) out.push_back(c == '/' || c == '\0' ? '_' : c);
+    for (char c : name)
+        out.push_back(c == '/' || c == '\0' ? '_' : c);
     // '/' and NUL never occur as the second byte of a GBK character, so the cut stays clean.
-    if (out.size() > kMaxNameBytes) out = gbk::cut(out, kMaxNameBytes);
-    if (out.empty() || out == "." || out == "..") out.insert(out.begin(), '_');
+    if (out.size() > kMaxNameBytes)
+        out = gbk::cut(out, kMaxNameBytes);
+    if (out.empty() || out == "." || out == "..")
+        out.insert(out.begin(), '_');
     return out;
 }
 

@@ -22,7 +22,8 @@ void UrlCache::record(const std::string& url, std::uint32_t type) {
 
 UrlCache::FindHandle UrlCache::findFirst(Entry& entry) {
     std::lock_guard lock(m_mutex);
-    if (m_entries.empty()) return 0;
+    if (m_entries.empty())
+        return 0;
     entry = m_entries.front();
     // A snapshot: deleting entries while enumerating neither skips nor repeats any.
     const FindHandle h = m_nextHandle++;
@@ -33,9 +34,11 @@ UrlCache::FindHandle UrlCache::findFirst(Entry& entry) {
 bool UrlCache::findNext(FindHandle handle, Entry& entry) {
     std::lock_guard lock(m_mutex);
     auto it = m_finds.find(handle);
-    if (it == m_finds.end()) return false;
+    if (it == m_finds.end())
+        return false;
     auto& [entries, next] = it->second;
-    if (next >= entries.size()) return false;
+    if (next >= entries.size())
+        return false;
     entry = entries[next++];
     return true;
 }
@@ -49,7 +52,8 @@ bool UrlCache::deleteEntry(const std::string& sourceUrl) {
     std::lock_guard lock(m_mutex);
     auto it = std::find_if(m_entries.begin(), m_entries.end(),
                            [&](const Entry& e) { return e.sourceUrl == sourceUrl; });
-    if (it == m_entries.end()) return false;
+    if (it == m_entries.end())
+        return false;
     m_entries.erase(it);
     m_deleted.insert(sourceUrl);
     return true;

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     auto& run = vorsa::RunDirectory::instance();
     const std::string job = run.createJobDirectory("cnp");
     std::ofstream(vorsa::RunDirectory::filePath(job, "1.cnp")) << "page";
-    if (argc > 1 && ::symlink(argv[1], (job + "/outside").c_str()) != 0) return 2;
+    if (argc > 1 && ::symlink(argv[1], (job + "/outside").c_str()) != 0)
+        return 2;
     std::printf("%s\n", run.path().c_str());
     return 0;
 }

@@ -24,7 +24,8 @@ namespace {
 std::string allBytes() {
     std::string s;
     for (int i = 0; i < 4; ++i)
-        for (int b = 0; b < 256; ++b) s.push_back(static_cast<char>(b));
+        for (int b = 0; b < 256; ++b)
+            s.push_back(static_cast<char>(b));
     return s;
 }
 
@@ -58,24 +59,31 @@ void writeFile(const std::string& path, const std::string& bytes) {
 // The whole site the download tests talk to.
 Reply site(const LoopbackServer::Request& r, int port) {
     const std::string self = "http://127.0.0.1:" + std::to_string(port);
-    if (r.target == "/binary") return {LoopbackServer::response(200, allBytes())};
+    if (r.target == "/binary")
+        return {LoopbackServer::response(200, allBytes())};
     if (r.target == "/gbk")
         return {LoopbackServer::response(200, kGbk, "Content-Type: text/html; charset=gb2312\r\n")};
-    if (r.target == "/empty") return {LoopbackServer::response(200, "")};
-    if (r.target == "/404") return {LoopbackServer::response(404, "<html>not found</html>")};
-    if (r.target == "/500") return {LoopbackServer::response(500, "oops")};
+    if (r.target == "/empty")
+        return {LoopbackServer::response(200, "")};
+    if (r.target == "/404")
+        return {LoopbackServer::response(404, "<html>not found</html>")};
+    if (r.target == "/500")
+        return {LoopbackServer::response(500, "oops")};
     if (r.target == "/redirect")
         return {LoopbackServer::response(302, "", "Location: " + self + "/gbk\r\n")};
     if (r.target == "/relative-redirect")
         return {LoopbackServer::response(301, "", "Location: /binary\r\n")};
-    if (r.target == "/loop") return {LoopbackServer::response(302, "", "Location: /loop\r\n")};
+    if (r.target == "/loop")
+        return {LoopbackServer::response(302, "", "Location: /loop\r\n")};
     if (r.target == "/to-file")
         return {LoopbackServer::response(302, "", "Location: file:///etc/hostname\r\n")};
-    if (r.target == "/no-location") return {LoopbackServer::response(302, "moved somewhere")};
+    if (r.target == "/no-location")
+        return {LoopbackServer::response(302, "moved somewhere")};
     if (r.target == "/gzip")
         return {LoopbackServer::response(200, gzipped(kGbk + allBytes()),
                                          "Content-Encoding: gzip\r\n")};
-    if (r.target == "/never-answers") return {"", Reply::Stall};
+    if (r.target == "/never-answers")
+        return {"", Reply::Stall};
     if (r.target == "/stalls-mid-body")
         return {"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nfirst bytes", Reply::Stall};
     if (r.target == "/truncated")
@@ -87,7 +95,8 @@ Reply site(const LoopbackServer::Request& r, int port) {
     if (r.target == "/gzip-bomb")
         return {LoopbackServer::response(200, gzipped(std::string(4 << 20, '\0')),
                                          "Content-Encoding: gzip\r\n")};
-    if (r.target == "/garbage") return {"\x01\x02 not http at all\r\n\r\n"};
+    if (r.target == "/garbage")
+        return {"\x01\x02 not http at all\r\n\r\n"};
     return {LoopbackServer::response(404, "")};
 }
 
@@ -116,7 +125,8 @@ protected:
         DIR* d = ::opendir(m_dir.c_str());
         while (dirent* e = ::readdir(d)) {
             const std::string n = e->d_name;
-            if (n != "." && n != ".." && n != "internet-settings.ini") out.push_back(n);
+            if (n != "." && n != ".." && n != "internet-settings.ini")
+                out.push_back(n);
         }
         ::closedir(d);
         std::sort(out.begin(), out.end());
@@ -243,7 +253,8 @@ TEST_F(PageDownload, BodyCapCountsDecodedBytes) {
 
 TEST_F(PageDownload, FollowsTheStoreProxyOnlyWhenEnabled) {
     vorsa::test::Tinyproxy proxy;
-    if (!proxy.running()) GTEST_SKIP() << "tinyproxy is not available";
+    if (!proxy.running())
+        GTEST_SKIP() << "tinyproxy is not available";
     LoopbackServer server(
         [](const LoopbackServer::Request&) { return Reply{LoopbackServer::response(200, kGbk)}; });
     const std::string dead = "127.0.0.1:" + std::to_string(vorsa::test::freeLoopbackPort());
@@ -295,7 +306,8 @@ TEST_F(PageDownload, ManyThreadsAtOnce) {
                     ++good;
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(good, 40);
 }
 

@@ -36,7 +36,8 @@ bool haveSchema() {
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
     GSettingsSchema* s =
         source ? g_settings_schema_source_lookup(source, "org.gnome.system.proxy", TRUE) : nullptr;
-    if (s) g_settings_schema_unref(s);
+    if (s)
+        g_settings_schema_unref(s);
     return s != nullptr;
 }
 
@@ -99,7 +100,8 @@ TEST(ProxyAnnounce, ThisProcessFollowsTheStore) {
 }
 
 TEST(ProxyAnnounce, DesktopLearnsTheChange) {
-    if (!haveSchema()) GTEST_SKIP() << "org.gnome.system.proxy is not installed";
+    if (!haveSchema())
+        GTEST_SKIP() << "org.gnome.system.proxy is not installed";
     vorsa::writeProxyEnable(1);
     vorsa::writeProxyServer("127.0.0.9:3128");
     vorsa::notifySettingsChanged();
@@ -133,7 +135,8 @@ TEST(ProxyAnnounce, DesktopLearnsTheChange) {
 
 TEST(ProxyAnnounce, MissingSchemaIsSkipped) {
     // A process whose schema folder holds no proxy schema: nothing to tell, no crash.
-    if (std::getenv("VORSA_ANNOUNCE_CHILD")) return;
+    if (std::getenv("VORSA_ANNOUNCE_CHILD"))
+        return;
     char self[4096] = {};
     ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
     const std::string cmd = "GSETTINGS_SCHEMA_DIR=" + g_dir + " XDG_DATA_DIRS=" + g_dir + " " +

@@ -62,14 +62,16 @@ TEST(RunDirectory, JobFoldersAreUniqueAcrossThreads) {
                 dirs.insert(std::move(d));
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(dirs.size(), 400u);
 }
 
 TEST(RunDirectory, SafeFileNameStaysOneComponent) {
     const std::string gbk = "\xB9\xB2\xD3\xD0.ip";  // GBK text, kept as it is
     std::string longGbk;
-    while (longGbk.size() < 400) longGbk += "\xB4\xFA";
+    while (longGbk.size() < 400)
+        longGbk += "\xB4\xFA";
     struct Case {
         std::string in, out;
     };

@@ -19,8 +19,10 @@ protected:
         UrlCache::Entry e;
         auto& c = UrlCache::instance();
         const UrlCache::FindHandle h = c.findFirst(e);
-        if (!h) return out;
-        do out.push_back(e.sourceUrl);
+        if (!h)
+            return out;
+        do
+            out.push_back(e.sourceUrl);
         while (c.findNext(h, e));
         c.findClose(h);
         return out;
@@ -31,7 +33,8 @@ protected:
         auto& c = UrlCache::instance();
         UrlCache::Entry e;
         const UrlCache::FindHandle h = c.findFirst(e);
-        if (!h) return;
+        if (!h)
+            return;
         do
             if ((e.type & UrlCache::NORMAL_CACHE_ENTRY) &&
                 e.sourceUrl.find(target) != std::string::npos)
@@ -80,7 +83,8 @@ TEST_F(UrlCacheTest, DeletingWhileEnumeratingMatchesOnlyNormalEntries) {
 TEST_F(UrlCacheTest, ThreadsRecordWhileOthersEnumerate) {
     std::atomic<bool> stop{false};
     std::thread reader([&] {
-        while (!stop) deleteContaining("/odd");
+        while (!stop)
+            deleteContaining("/odd");
     });
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
@@ -89,7 +93,8 @@ TEST_F(UrlCacheTest, ThreadsRecordWhileOthersEnumerate) {
                 UrlCache::instance().record("http://127.0.0.1/" + std::to_string(t) +
                                             (i % 2 ? "/odd/" : "/even/") + std::to_string(i));
         });
-    for (auto& w : writers) w.join();
+    for (auto& w : writers)
+        w.join();
     stop = true;
     reader.join();
     deleteContaining("/odd");
