@@ -35,9 +35,11 @@ char lower(char c) {
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
+        if (lower(a[i]) != lower(b[i]))
+            return false;
     return true;
 }
 
@@ -46,7 +48,8 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
@@ -90,7 +93,8 @@ std::string addressText(const sockaddr_in& a) {
 }
 
 bool parseIpv4(std::string_view text, in_addr& out) {
-    if (text.empty() || text.size() > 15) return false;
+    if (text.empty() || text.size() > 15)
+        return false;
     std::string s(text);
     return inet_pton(AF_INET, s.c_str(), &out) == 1;
 }
@@ -105,7 +109,8 @@ void raiseFileLimit() {
 
 int bindListener(const std::string& address, std::uint16_t port, bool listenToo) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("sandbox: socket() failed");
+    if (fd < 0)
+        throw std::runtime_error("sandbox: socket() failed");
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
@@ -133,7 +138,8 @@ std::uint16_t boundPort(int fd) {
 // corrects its Content-Length.
 std::string stripFromBody(const std::string& response, const std::string& needle) {
     std::size_t headEnd = response.find("\r\n\r\n");
-    if (headEnd == std::string::npos) return response;
+    if (headEnd == std::string::npos)
+        return response;
     std::string head = response.substr(0, headEnd + 2);
     std::string body = response.substr(headEnd + 4);
     for (std::size_t p = body.find(needle); p != std::string::npos; p = body.find(needle, p))
@@ -155,7 +161,8 @@ std::string stripFromBody(const std::string& response, const std::string& needle
 
 std::string HttpRequest::header(std::string_view name) const {
     for (const auto& [key, value] : headers)
-        if (equalsNoCase(key, name)) return value;
+        if (equalsNoCase(key, name))
+            return value;
     return {};
 }
 
@@ -166,37 +173,47 @@ void splitTarget(std::string_view target, std::string& path, std::string& query)
         target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
     }
     std::size_t hash = target.find('#');
-    if (hash != std::string_view::npos) target = target.substr(0, hash);
+    if (hash != std::string_view::npos)
+        target = target.substr(0, hash);
     std::size_t q = target.find('?');
     path = std::string(target.substr(0, q));
     query = q == std::string_view::npos ? std::string() : std::string(target.substr(q + 1));
-    if (path.empty() || path[0] != '/') path.insert(path.begin(), '/');
+    if (path.empty() || path[0] != '/')
+        path.insert(path.begin(), '/');
 }
 
 bool loopbackTarget(std::string_view target, std::string& address, std::uint16_t& port) {
-    if (!startsWithNoCase(target, "http://")) return false;
+    if (!startsWithNoCase(target, "http://"))
+        return false;
     std::string_view rest = target.substr(7);
     std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-    if (authority.find('@') != std::string_view::npos) return false;
+    if (authority.find('@') != std::string_view::npos)
+        return false;
     std::string_view host = authority;
     port = 80;
     std::size_t colon = authority.rfind(':');
     if (colon != std::string_view::npos) {
         host = authority.substr(0, colon);
         std::string_view digits = authority.substr(colon + 1);
-        if (digits.empty() || digits.size() > 5) return false;
+        if (digits.empty() || digits.size() > 5)
+            return false;
         unsigned value = 0;
         for (char c : digits) {
-            if (c < '0' || c > '9') return false;
+            if (c < '0' || c > '9')
+                return false;
             value = value * 10 + unsigned(c - '0');
         }
-        if (value == 0 || value > 65535) return false;
+        if (value == 0 || value > 65535)
+            return false;
         port = std::uint16_t(value);
     }
-    if (equalsNoCase(host, "localhost")) host = "127.0.0.1";
+    if (equalsNoCase(host, "localhost"))
+        host = "127.0.0.1";
     in_addr a{};
-    if (!parseIpv4(host, a)) return false;
-    if ((ntohl(a.s_addr) >> 24) != 127) return false;
+    if (!parseIpv4(host, a))
+        return false;
+    if ((ntohl(a.s_addr) >> 24) != 127)
+        return false;
     address = std::string(host);
     return true;
 }
@@ -206,22 +223,27 @@ bool parseRequestHead(std::string_view head, HttpRequest& out) {
     std::string_view line = head.substr(0, eol);
     std::size_t s1 = line.find(' ');
     std::size_t s2 = s1 == std::string_view::npos ? s1 : line.find(' ', s1 + 1);
-    if (s1 == 0 || s2 == std::string_view::npos || s2 == s1 + 1) return false;
+    if (s1 == 0 || s2 == std::string_view::npos || s2 == s1 + 1)
+        return false;
     out.method = std::string(line.substr(0, s1));
     out.target = std::string(line.substr(s1 + 1, s2 - s1 - 1));
     out.version = std::string(line.substr(s2 + 1));
-    if (out.version.rfind("HTTP/1.", 0) != 0) return false;
+    if (out.version.rfind("HTTP/1.", 0) != 0)
+        return false;
     for (char c : out.method)
-        if (c < 'A' || c > 'Z') return false;
+        if (c < 'A' || c > 'Z')
+            return false;
     out.headers.clear();
     std::size_t pos = eol == std::string_view::npos ? head.size() : eol + 2;
     while (pos < head.size()) {
         std::size_t next = head.find("\r\n", pos);
-        if (next == std::string_view::npos) next = head.size();
+        if (next == std::string_view::npos)
+            next = head.size();
         std::string_view h = head.substr(pos, next - pos);
         pos = next + 2;
         std::size_t colon = h.find(':');
-        if (colon == std::string_view::npos || colon == 0) return false;
+        if (colon == std::string_view::npos || colon == 0)
+            return false;
         out.headers.emplace_back(std::string(h.substr(0, colon)),
                                  std::string(trimmed(h.substr(colon + 1))));
     }
@@ -232,12 +254,15 @@ bool parseRequestHead(std::string_view head, HttpRequest& out) {
 std::string serializeResponse(const HttpResponse& r, bool keepAlive, bool headOnly) {
     std::string out = "HTTP/1.1 " + std::to_string(r.status) + " " + reasonPhrase(r.status) +
                       "\r\nServer: vorsa-sandbox\r\n";
-    if (!r.contentType.empty()) out += "Content-Type: " + r.contentType + "\r\n";
+    if (!r.contentType.empty())
+        out += "Content-Type: " + r.contentType + "\r\n";
     out += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
-    for (const auto& [key, value] : r.headers) out += key + ": " + value + "\r\n";
+    for (const auto& [key, value] : r.headers)
+        out += key + ": " + value + "\r\n";
     out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     out += "\r\n";
-    if (!headOnly) out += r.body;
+    if (!headOnly)
+        out += r.body;
     return out;
 }
 
@@ -279,6 +304,7 @@ struct HttpEngine::Loop {
     Handler handler;
     int epfd = -1;
     int wakefd = -1;
+    int spareFd = -1;
     std::atomic<bool> stopping{false};
     std::vector<Listener> listeners;  // epoll id = index + 1
     std::unordered_map<std::uint64_t, std::unique_ptr<Conn>> conns;
@@ -290,11 +316,17 @@ struct HttpEngine::Loop {
         : engine(e), options(o), proxies(p) {}
 
     ~Loop() {
-        for (auto& [id, c] : conns) close(c->fd);
+        for (auto& [id, c] : conns)
+            close(c->fd);
         for (auto& l : listeners)
-            if (l.fd >= 0) close(l.fd);
-        if (wakefd >= 0) close(wakefd);
-        if (epfd >= 0) close(epfd);
+            if (l.fd >= 0)
+                close(l.fd);
+        if (wakefd >= 0)
+            close(wakefd);
+        if (spareFd >= 0)
+            close(spareFd);
+        if (epfd >= 0)
+            close(epfd);
     }
 
     Conn* find(std::uint64_t id) {
@@ -308,10 +340,16 @@ struct HttpEngine::Loop {
         if (c.role == Role::Upstream) {
             Conn* client = find(c.partner);
             paused = client && client->out.size() - client->outPos > kRelayHighWater;
+        } else if (c.role == Role::ServerClient) {
+            // A client that sends requests but never reads its answers stops being read.
+            paused = c.out.size() - c.outPos > 4 * kRelayHighWater;
         }
-        if (!paused && !c.connecting) ev |= EPOLLIN;
-        if (c.connecting || c.outPos < c.out.size()) ev |= EPOLLOUT;
-        if (ev == c.events) return;
+        if (!paused && !c.connecting)
+            ev |= EPOLLIN;
+        if (c.connecting || c.outPos < c.out.size())
+            ev |= EPOLLOUT;
+        if (ev == c.events)
+            return;
         epoll_event e{};
         e.events = ev;
         e.data.u64 = c.id;
@@ -333,14 +371,16 @@ struct HttpEngine::Loop {
 
     void drop(std::uint64_t id) {
         auto it = conns.find(id);
-        if (it == conns.end()) return;
+        if (it == conns.end())
+            return;
         std::unique_ptr<Conn> c = std::move(it->second);
         conns.erase(it);
         epoll_ctl(epfd, EPOLL_CTL_DEL, c->fd, nullptr);
         close(c->fd);
         if (c->partner) {
             Conn* other = find(c->partner);
-            if (!other) return;
+            if (!other)
+                return;
             other->partner = 0;
             if (c->role == Role::Upstream) {
                 upstreamEnded(*other, *c);
@@ -371,8 +411,10 @@ struct HttpEngine::Loop {
                 c.outPos += std::size_t(n);
                 continue;
             }
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            if (n < 0 && errno == EINTR)
+                continue;
             drop(c.id);
             return;
         }
@@ -386,7 +428,8 @@ struct HttpEngine::Loop {
         }
         setInterest(c);
         if (c.role == Role::ProxyClient && c.partner)
-            if (Conn* up = find(c.partner)) setInterest(*up);
+            if (Conn* up = find(c.partner))
+                setInterest(*up);
     }
 
     void log(const HttpRequest& req, const Conn& c) {
@@ -417,7 +460,8 @@ struct HttpEngine::Loop {
         while (!c.closeAfterFlush) {
             std::size_t end = c.in.find("\r\n\r\n");
             if (end == std::string::npos) {
-                if (c.in.size() > kMaxHead) answer(c, 431, "request head too large\n");
+                if (c.in.size() > kMaxHead)
+                    answer(c, 431, "request head too large\n");
                 break;
             }
             HttpRequest req;
@@ -436,7 +480,8 @@ struct HttpEngine::Loop {
                 }
                 bodyLength = std::size_t(v);
             }
-            if (c.in.size() < end + 4 + bodyLength) break;
+            if (c.in.size() < end + 4 + bodyLength)
+                break;
             c.in.erase(0, end + 4 + bodyLength);
             log(req, c);
             std::string connection = req.header("Connection");
@@ -451,7 +496,8 @@ struct HttpEngine::Loop {
                 r.body = "internal error\n";
             }
             c.out += serializeResponse(r, keepAlive, req.method == "HEAD");
-            if (!keepAlive) c.closeAfterFlush = true;
+            if (!keepAlive)
+                c.closeAfterFlush = true;
         }
         flush(c);
     }
@@ -559,19 +605,27 @@ struct HttpEngine::Loop {
         for (;;) {
             ssize_t n = recv(c.fd, buf, sizeof buf, 0);
             if (n > 0) {
-                if (!onBytes(c, buf, std::size_t(n))) return;
+                if (!onBytes(c, buf, std::size_t(n)))
+                    return;
                 if (c.role == Role::Upstream) {
                     Conn* client = find(c.partner);
-                    if (client && client->out.size() - client->outPos > kRelayHighWater) break;
+                    if (client && client->out.size() - client->outPos > kRelayHighWater)
+                        break;
+                } else if (c.role == Role::ServerClient &&
+                           c.out.size() - c.outPos > 4 * kRelayHighWater) {
+                    break;
                 }
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
             drop(c.id);  // end of stream or a reset
             return;
         }
-        if (Conn* still = find(c.id)) setInterest(*still);
+        if (Conn* still = find(c.id))
+            setInterest(*still);
     }
 
     // False when c is gone.
@@ -583,7 +637,8 @@ struct HttpEngine::Loop {
                 serve(c);
                 return find(id) != nullptr;
             case Role::ProxyClient:
-                if (c.holding || c.closeAfterFlush) return true;
+                if (c.holding || c.closeAfterFlush)
+                    return true;
                 if (c.headDone) {
                     if (Conn* up = find(c.partner)) {
                         up->out.append(data, n);
@@ -640,8 +695,19 @@ struct HttpEngine::Loop {
             int fd =
                 accept4(l.fd, reinterpret_cast<sockaddr*>(&a), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0) {
-                if (errno == EINTR || errno == ECONNABORTED) continue;
-                return;  // EAGAIN, or out of descriptors: try again on the next event
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                if ((errno == EMFILE || errno == ENFILE) && spareFd >= 0) {
+                    // Out of descriptors: refuse this one with the spare, or the level-
+                    // triggered listener would spin the loop until a descriptor is freed.
+                    close(spareFd);
+                    int refused = accept(l.fd, nullptr, nullptr);
+                    if (refused >= 0)
+                        close(refused);
+                    spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+                    continue;
+                }
+                return;  // EAGAIN: everything pending was taken
             }
             if (conns.size() >= options.maxConnections ||
                 (l.proxy >= 0 && proxies[l.proxy].behaviour == Behaviour::CloseAtOnce)) {
@@ -661,12 +727,14 @@ struct HttpEngine::Loop {
         while (!timers.empty() && timers.begin()->first <= now) {
             std::uint64_t id = timers.begin()->second;
             timers.erase(timers.begin());
-            if (Conn* c = find(id)) connectUpstream(*c);
+            if (Conn* c = find(id))
+                connectUpstream(*c);
         }
     }
 
     int nextTimeoutMs() {
-        if (timers.empty()) return -1;
+        if (timers.empty())
+            return -1;
         auto wait =
             std::chrono::ceil<std::chrono::milliseconds>(timers.begin()->first - Clock::now());
         return wait.count() < 0 ? 0 : int(wait.count());
@@ -676,21 +744,25 @@ struct HttpEngine::Loop {
         std::vector<epoll_event> events(1024);
         while (!stopping.load()) {
             int n = epoll_wait(epfd, events.data(), int(events.size()), nextTimeoutMs());
-            if (n < 0 && errno != EINTR) break;
+            if (n < 0 && errno != EINTR)
+                break;
             for (int i = 0; i < n; ++i) {
                 std::uint64_t id = events[i].data.u64;
                 std::uint32_t ev = events[i].events;
-                if (id == 0) continue;  // wake-up: the loop condition decides
+                if (id == 0)
+                    continue;  // wake-up: the loop condition decides
                 if (id <= listeners.size()) {
                     acceptAll(listeners[id - 1]);
                     continue;
                 }
                 Conn* c = find(id);
-                if (!c) continue;
+                if (!c)
+                    continue;
                 if (ev & EPOLLOUT) {
                     writable(*c);
                     c = find(id);
-                    if (!c) continue;
+                    if (!c)
+                        continue;
                 }
                 if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
                     if (c->connecting) {
@@ -712,7 +784,9 @@ HttpEngine::HttpEngine(const Options& options, std::vector<Proxy>& proxies)
     Loop& loop = *m_loop;
     loop.epfd = epoll_create1(EPOLL_CLOEXEC);
     loop.wakefd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (loop.epfd < 0 || loop.wakefd < 0) throw std::runtime_error("sandbox: epoll setup failed");
+    loop.spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (loop.epfd < 0 || loop.wakefd < 0)
+        throw std::runtime_error("sandbox: epoll setup failed");
     epoll_event we{};
     we.events = EPOLLIN;
     we.data.u64 = 0;
@@ -751,14 +825,16 @@ HttpEngine::~HttpEngine() {
     m_loop->stopping.store(true);
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = write(m_loop->wakefd, &one, sizeof one);
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     m_loop.reset();
 }
 
 void HttpEngine::record(LoggedRequest entry) {
     std::lock_guard lock(m_logMutex);
     m_log.push_back(std::move(entry));
-    while (m_log.size() > m_maxLog) m_log.pop_front();
+    while (m_log.size() > m_maxLog)
+        m_log.pop_front();
 }
 
 std::vector<LoggedRequest> HttpEngine::requests() const {
