@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -19,9 +20,17 @@ struct SyncRequest {
     const std::function<void()>* fn = nullptr;
     std::exception_ptr error;
     bool ran = false;
-    bool done = false;
+    std::atomic<bool> done{false};
+    std::condition_variable cv;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// How long the main thread keeps serving hand-overs before it lets the event loop run, and how
+// long it waits for a worker's next row before going back to the loop. A worker parses its next
+// row in microseconds, so waiting briefly saves a trip through the event loop per row.
+constexpr auto kServeBudget = std::chrono::milliseconds(8);
+constexpr auto kLinger = std::chrono::microseconds(300);
 }  // namespace
 
 // Lives on the main thread. Workers queue their hand-overs and completions under a plain mutex
@@ -47,33 +56,32 @@ public:
             return;
         }
         m_sync.push_back(&req);
-        lock.unlock();
-        wake();
-        lock.lock();
-        m_cv.wait(lock, [&] { return req.done; });
+        wakeLocked(lock);
+        req.cv.wait(lock, [&] { return req.done.load(); });
     }
 
     void completed(TWorkerThread* worker) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done.push_back(worker);
-        }
-        wake();
+        std::unique_lock lock(m_mutex);
+        m_done.push_back(worker);
+        wakeLocked(lock);
     }
 
     // Fails every waiting hand-over; their workers unwind with HarvestShutdown.
     void failPending() {
         std::lock_guard lock(m_mutex);
-        for (SyncRequest* req : m_sync)
-            req->done = true;
+        for (SyncRequest* req : m_sync) {
+            req->done.store(true, std::memory_order_release);
+            req->cv.notify_one();
+        }
         m_sync.clear();
-        m_cv.notify_all();
     }
 
     Q_INVOKABLE void drain() {
+        const Clock::time_point until = Clock::now() + kServeBudget;
+        std::unique_lock lock(m_mutex);
+        m_wakePosted = false;
         // One item at a time without the lock: the functions may pump events and re-enter.
         for (;;) {
-            std::unique_lock lock(m_mutex);
             if (!m_sync.empty()) {
                 SyncRequest* req = m_sync.front();
                 m_sync.pop_front();
@@ -91,26 +99,52 @@ public:
                 lock.lock();
                 req->error = error;
                 req->ran = ran;
-                req->done = true;
-                m_cv.notify_all();
-                continue;
-            }
-            if (!m_done.empty()) {
+                req->done.store(true, std::memory_order_release);
+                req->cv.notify_one();
+            } else if (!m_done.empty()) {
                 TWorkerThread* worker = m_done.front();
                 m_done.pop_front();
                 lock.unlock();
                 worker->terminated();
+                lock.lock();
+            } else if (g_running.load() > 0 && Clock::now() < until) {
+                m_lingering = true;
+                m_mainCv.wait_for(lock, kLinger,
+                                  [&] { return !m_sync.empty() || !m_done.empty(); });
+                m_lingering = false;
+                if (m_sync.empty() && m_done.empty())
+                    return;
                 continue;
+            } else {
+                return;
             }
-            return;
+            if (Clock::now() >= until) {
+                // Let the event loop breathe; come back for the rest.
+                if (!m_sync.empty() || !m_done.empty())
+                    wakeLocked(lock);
+                return;
+            }
         }
     }
 
 private:
-    void wake() { QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection); }
+    void wakeLocked(std::unique_lock<std::mutex>& lock) {
+        if (m_lingering) {
+            m_mainCv.notify_one();
+            return;
+        }
+        if (m_wakePosted)
+            return;
+        m_wakePosted = true;
+        lock.unlock();
+        QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
+        lock.lock();
+    }
 
     std::mutex m_mutex;
-    std::condition_variable m_cv;
+    std::condition_variable m_mainCv;
+    bool m_wakePosted = false;
+    bool m_lingering = false;
     std::deque<SyncRequest*> m_sync;
     std::deque<TWorkerThread*> m_done;
 };
