@@ -16,7 +16,7 @@ struct Fetched {
 };
 
 // One blocking GET with libcurl; proxy "" goes direct. Never follows redirects.
-inline Fetched fetch(const std::string& url, const std::string& proxy = {}, long timeoutMs = 5000,
+inline Fetched fetch(const std::string& url, const std::string& proxy = {}, long timeoutMs = 20000,
                      const std::string& userAgent = "sandbox-test/1.0") {
     Fetched out;
     CURL* curl = curl_easy_init();

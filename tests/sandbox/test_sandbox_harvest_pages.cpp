@@ -80,9 +80,11 @@ std::vector<ExpectedRow> harvestWithParsers(const Sandbox& sb) {
              {"/ip/", vorsa::parsePortalA},
              {"/html/26/category-catid-126.html", vorsa::parsePortalB},
              {"/daili/zxhttp/", vorsa::parsePortalC}})
-        for (const std::string& url : parse(pageLines(base + path), base)) custom.push_back(url);
+        for (const std::string& url : parse(pageLines(base + path), base))
+            custom.push_back(url);
     EXPECT_EQ(custom.size(), 5u);
-    for (const std::string& url : custom) run("custom", url, vorsa::parseDownurlLines);
+    for (const std::string& url : custom)
+        run("custom", url, vorsa::parseDownurlLines);
     return rows;
 }
 
@@ -90,8 +92,10 @@ TEST(SandboxPagesThroughTheParsers, YieldExactlyTheExpectedRows) {
     Sandbox sb;
     std::vector<ExpectedRow> got = harvestWithParsers(sb);
     std::map<std::string, std::vector<ExpectedRow>> bySourceGot, bySourceWant;
-    for (const ExpectedRow& r : got) bySourceGot[r.source].push_back(r);
-    for (const ExpectedRow& r : sb.expectedRows()) bySourceWant[r.source].push_back(r);
+    for (const ExpectedRow& r : got)
+        bySourceGot[r.source].push_back(r);
+    for (const ExpectedRow& r : sb.expectedRows())
+        bySourceWant[r.source].push_back(r);
     ASSERT_EQ(bySourceWant.size(), 8u);
     for (const auto& [source, want] : bySourceWant) {
         SCOPED_TRACE(source);
@@ -105,7 +109,8 @@ TEST(SandboxPagesThroughTheParsers, ScaledListsYieldTheSyntheticAddressesToo) {
     options.scale = 5000;
     Sandbox sb(options);
     std::set<std::string> got;
-    for (const ExpectedRow& r : harvestWithParsers(sb)) got.insert(r.Ip + ":" + r.Port);
+    for (const ExpectedRow& r : harvestWithParsers(sb))
+        got.insert(r.Ip + ":" + r.Port);
     auto want = sb.expectedHarvest();
     EXPECT_EQ(got, std::set<std::string>(want.begin(), want.end()));
 }
