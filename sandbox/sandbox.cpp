@@ -36,10 +36,12 @@ std::vector<ProxySpec> repeat(Behaviour behaviour, int n, int delayMs) {
 
 std::vector<ProxySpec> defaultProxies() {
     std::vector<ProxySpec> mix = repeat(Behaviour::Forward, 2);
-    for (int delay : {40, 80, 150, 300}) mix.push_back({Behaviour::ForwardDelayed, delay});
+    for (int delay : {40, 80, 150, 300})
+        mix.push_back({Behaviour::ForwardDelayed, delay});
     for (Behaviour b : {Behaviour::Answer404, Behaviour::Answer502, Behaviour::StripMarker,
                         Behaviour::CloseAtOnce, Behaviour::NeverAnswer, Behaviour::NotListening})
-        for (const ProxySpec& spec : repeat(b, 2)) mix.push_back(spec);
+        for (const ProxySpec& spec : repeat(b, 2))
+            mix.push_back(spec);
     return mix;
 }
 
@@ -100,13 +102,15 @@ const std::vector<Proxy>& Sandbox::proxies() const {
 std::vector<Proxy> Sandbox::proxiesWith(Behaviour behaviour) const {
     std::vector<Proxy> out;
     for (const Proxy& p : m_impl->proxies)
-        if (p.behaviour == behaviour) out.push_back(p);
+        if (p.behaviour == behaviour)
+            out.push_back(p);
     return out;
 }
 
 const Proxy& Sandbox::proxy(Behaviour behaviour) const {
     for (const Proxy& p : m_impl->proxies)
-        if (p.behaviour == behaviour) return p;
+        if (p.behaviour == behaviour)
+            return p;
     throw std::out_of_range(std::string("sandbox: no proxy of kind ") + behaviourName(behaviour));
 }
 
@@ -133,7 +137,8 @@ void Sandbox::writeHostsIni(const std::string& path) const {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << hostsIni();
     file.close();
-    if (!file) throw std::runtime_error("sandbox: cannot write " + path);
+    if (!file)
+        throw std::runtime_error("sandbox: cannot write " + path);
 }
 
 std::vector<ExpectedRow> Sandbox::expectedRows() const {

@@ -17,12 +17,14 @@ std::string queryValue(const std::string& query, std::string_view key) {
     std::size_t pos = 0;
     while (pos <= query.size()) {
         std::size_t amp = query.find('&', pos);
-        if (amp == std::string::npos) amp = query.size();
+        if (amp == std::string::npos)
+            amp = query.size();
         std::string_view pair(query.data() + pos, amp - pos);
         if (pair.size() > key.size() && pair.substr(0, key.size()) == key &&
             pair[key.size()] == '=')
             return std::string(pair.substr(key.size() + 1));
-        if (pair == key) return {};
+        if (pair == key)
+            return {};
         pos = amp + 1;
     }
     return {};
@@ -35,7 +37,8 @@ bool isIpv4(const std::string& text) {
 
 std::uint32_t addressHash(const std::string& address) {
     std::uint32_t h = 2166136261u;
-    for (unsigned char c : address) h = (h ^ c) * 16777619u;
+    for (unsigned char c : address)
+        h = (h ^ c) * 16777619u;
     return h;
 }
 
@@ -107,7 +110,8 @@ HttpResponse Site::checkPage(const std::string& query, const std::string& peer) 
     HttpResponse r;
     r.contentType = "text/html; charset=gb2312";
     const std::string variant = queryValue(query, "variant");
-    if (variant == "empty") return r;
+    if (variant == "empty")
+        return r;
     if (variant == "late") {
         // The marker lies past the first 120 bytes.
         r.body = "<html><head><!--" + std::string(160, '-') + "--></head><body>" + m_checkHead +
@@ -146,10 +150,12 @@ HttpResponse Site::locationPage(const std::string& query) const {
 
 HttpResponse Site::handle(const HttpRequest& request, const std::string& peer) const {
     const std::string& path = request.path;
-    if (path == "/ip2city.asp") return checkPage(request.query, peer);
+    if (path == "/ip2city.asp")
+        return checkPage(request.query, peer);
     if (path == "/showip.asp" || path == "/yourip.php" || path == "/proxy/showip.asp")
         return echoPage(peer);
-    if (path == "/ips.asp") return locationPage(request.query);
+    if (path == "/ips.asp")
+        return locationPage(request.query);
     if (path == "/redirect") {
         HttpResponse r;
         r.status = 302;
@@ -157,8 +163,10 @@ HttpResponse Site::handle(const HttpRequest& request, const std::string& peer) c
         return r;
     }
     auto it = request.query.empty() ? m_pages.end() : m_pages.find(path + "?" + request.query);
-    if (it == m_pages.end()) it = m_pages.find(path);
-    if (it != m_pages.end()) return it->second;
+    if (it == m_pages.end())
+        it = m_pages.find(path);
+    if (it != m_pages.end())
+        return it->second;
     HttpResponse r;
     r.status = 404;
     r.body = "<html><body>404 Not Found</body></html>\r\n";
@@ -167,7 +175,8 @@ HttpResponse Site::handle(const HttpRequest& request, const std::string& peer) c
 
 std::vector<std::string> Site::expectedHarvest() const {
     std::set<std::string> all(m_synthetic.begin(), m_synthetic.end());
-    for (const ExpectedRow& row : m_expected) all.insert(row.Ip + ":" + row.Port);
+    for (const ExpectedRow& row : m_expected)
+        all.insert(row.Ip + ":" + row.Port);
     return {all.begin(), all.end()};
 }
 
@@ -191,13 +200,15 @@ std::vector<Entry> listedBy(const std::vector<Proxy>& proxies, int source) {
 // Distributes entries round-robin over n pages.
 std::vector<std::vector<Entry>> spread(const std::vector<Entry>& entries, std::size_t n) {
     std::vector<std::vector<Entry>> pages(n);
-    for (std::size_t j = 0; j < entries.size(); ++j) pages[j % n].push_back(entries[j]);
+    for (std::size_t j = 0; j < entries.size(); ++j)
+        pages[j % n].push_back(entries[j]);
     return pages;
 }
 
 std::string lines(const std::vector<std::string>& all) {
     std::string out;
-    for (const std::string& l : all) out += l + kCrlf;
+    for (const std::string& l : all)
+        out += l + kCrlf;
     return out;
 }
 
@@ -211,14 +222,16 @@ void footer(std::vector<std::string>& out, int n) {
 std::string cnpScript(const std::string& port) {
     static const char codes[] = {'d', 'c', 'k', 'z', 'm', 'b', 'w', 'i', 'r', 'l'};
     std::string script = "document.write(\":\"";
-    for (char digit : port) script += std::string("+") + codes[digit - '0'];
+    for (char digit : port)
+        script += std::string("+") + codes[digit - '0'];
     return script + ")";
 }
 
 std::string antiCodes(const std::string& port) {
     std::string out;
     for (char digit : port) {
-        if (!out.empty()) out += ',';
+        if (!out.empty())
+            out += ',';
         out += std::to_string(digit - '0' + 49);
     }
     return out;
@@ -301,7 +314,8 @@ void Site::buildListSources() {
                                          "  <td>anonymous</td>", "</tr>", "<tr>"});
                 m_expected.push_back({"proxynet", e.ip, e.port, "HTTP", gbk::toUpperAscii(where)});
             }
-            if (!pages[n].empty()) page.back() = "</tbody>";
+            if (!pages[n].empty())
+                page.back() = "</tbody>";
             page.push_back("  </table>  ");
             page.push_back("</div>");
             footer(page, 8);
@@ -357,7 +371,8 @@ void Site::buildListSources() {
                 m_expected.push_back({"proxylists", e.ip, e.port, "", ""});
             }
             if (n == 1)
-                for (const std::string& s : m_synthetic) text += s + kCrlf;
+                for (const std::string& s : m_synthetic)
+                    text += s + kCrlf;
             addPage(paths[n], std::move(text), "text/plain");
         }
     }
@@ -477,7 +492,8 @@ void Site::buildPortals() {
     articles36 = {articles37[1]};
     for (int k = 2; k <= 5; ++k)
         articles36.push_back("Article/2011/0901/36-" + std::to_string(k) + ".html");
-    for (const std::string& a : articles37) class37.push_back(link(a, gbk::text("免费代理")));
+    for (const std::string& a : articles37)
+        class37.push_back(link(a, gbk::text("免费代理")));
     std::vector<std::string> class36 = {"<html>", meta, "<body>", "<div id=\"nw_left\">", "<ul>"};
     for (std::size_t k = 0; k < articles36.size(); ++k) {
         class36.push_back(link(articles36[k], gbk::text("免费代理")));
@@ -505,7 +521,8 @@ void Site::buildPortals() {
             distinct.push_back(articleUrls[i]);
     auto pages = spread(listedBy(m_proxies, 2), distinct.size());
     std::map<std::string, std::vector<Entry>> rowsOf;
-    for (std::size_t k = 0; k < distinct.size(); ++k) rowsOf[distinct[k]] = pages[k];
+    for (std::size_t k = 0; k < distinct.size(); ++k)
+        rowsOf[distinct[k]] = pages[k];
     std::vector<Entry> everyone;
     for (const Proxy& p : m_proxies)
         everyone.push_back({p.address, std::to_string(p.port), p.index});
@@ -529,7 +546,8 @@ void Site::buildPortals() {
                         {"<td>" + e.ip + "</td>", "<td>" + e.port + "</td>",
                          "<td>" + m_locations[std::size_t(e.index) % m_locations.size()] + "</td>",
                          "<td>HTTP</td>", "</tr>", "<tr>"});
-        if (!rows.empty()) page.pop_back();
+        if (!rows.empty())
+            page.pop_back();
         page.push_back("</table>");
         page.push_back("</div>");
         footer(page, 16);

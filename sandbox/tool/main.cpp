@@ -53,13 +53,15 @@ int main(int argc, char** argv) {
 
     try {
         vorsa::sandbox::Sandbox sandbox(options);
-        if (!hostsOut.empty()) sandbox.writeHostsIni(hostsOut);
+        if (!hostsOut.empty())
+            sandbox.writeHostsIni(hostsOut);
         std::printf("vorsa-sandbox serving %s\n", sandbox.baseUrl().c_str());
         for (const auto& p : sandbox.proxies())
             std::printf("proxy %-21s %s%s\n", p.proxyString().c_str(),
                         vorsa::sandbox::behaviourName(p.behaviour),
                         p.delayMs > 0 ? (" " + std::to_string(p.delayMs) + " ms").c_str() : "");
-        if (!hostsOut.empty()) std::printf("hosts file %s\n", hostsOut.c_str());
+        if (!hostsOut.empty())
+            std::printf("hosts file %s\n", hostsOut.c_str());
         std::fflush(stdout);
         int received = 0;
         sigwait(&signals, &received);
