@@ -126,6 +126,7 @@ std::unique_ptr<net::Transfer> makeTransfer(const SessionOptions& o, const std::
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(connectMs) + receiveMs);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Each check goes through a proxy of its own: a connection is never worth keeping.
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
     // Only a few body bytes are ever wanted; a small receive buffer keeps thousands of

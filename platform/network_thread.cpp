@@ -56,8 +56,6 @@ NetworkThread& NetworkThread::instance() {
 NetworkThread::NetworkThread() {
     ensureCurlInitialised();
     m_multi = curl_multi_init();
-    // Every check goes through its own proxy: a connection is never worth keeping.
-    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 0L);
     m_thread = std::thread([this] { run(); });
 }
 
