@@ -2,12 +2,12 @@
 
 #include "components/jpeg_image.h"
 #include "components/uvrpngbtn.h"
+#include "harvest/udlclass.h"
+#include "harvest/worker_thread.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
 #include "platform/settings_store.h"
 #include "table/grid_routines.h"
-#include "harvest/udlclass.h"
-#include "harvest/worker_thread.h"
 #include "validation/validation_run.h"
 
 #include <QApplication>
@@ -421,9 +421,13 @@ void Tfrmvrdl::closeEvent(QCloseEvent* event) {
 
 void Tfrmvrdl::FormClose() {
     savedownoption();
-    // From here on, rows and completions of workers still running are dropped.
+    // From here on, rows and completions of workers still running are dropped, and a
+    // validation loop that is still issuing checks stops at its next row.
     harvestShutdown();
-    m_daili.reset();
+    m_state.StopFlag = true;
+    // The close can run inside a command that still holds Daili (its status messages let
+    // events run), so the object itself goes with the window, once no handler is on the
+    // stack; nothing reaches it after harvestShutdown().
 }
 
 // ---- DownOption ----

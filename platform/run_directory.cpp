@@ -49,7 +49,10 @@ RunDirectory& RunDirectory::instance() {
     // at exit; a job that asks for a folder after that gets an exception, not a new folder.
     static RunDirectory* dir = [] {
         auto* d = new RunDirectory;
+        // The program itself leaves through quick_exit (running threads are not waited
+        // for), which runs only the at_quick_exit handlers.
         std::atexit([] { instance().removeAll(); });
+        std::at_quick_exit([] { instance().removeAll(); });
         return d;
     }();
     return *dir;
