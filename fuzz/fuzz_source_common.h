@@ -19,7 +19,8 @@ inline std::vector<std::string> pageLines(const std::uint8_t* data, std::size_t 
 
 inline std::size_t longestLine(const std::vector<std::string>& lines) {
     std::size_t longest = 0;
-    for (const std::string& l : lines) longest = std::max(longest, l.size());
+    for (const std::string& l : lines)
+        longest = std::max(longest, l.size());
     return longest;
 }
 
@@ -36,7 +37,8 @@ inline void runParser(void (*parser)(const std::vector<std::string>&, const RowS
             r.Location.size() > longest)
             std::abort();
     });
-    if (rows > lines.size()) std::abort();
+    if (rows > lines.size())
+        std::abort();
 }
 
 }  // namespace vorsa::fuzz

@@ -41,38 +41,47 @@ void parseHaozsLines(const std::vector<std::string>& lines, const RowSink& emit)
     std::size_t r = header + 1;
     for (;;) {
         // A row or its step line past the end ends the page.
-        if (r + 2 >= count) return;
-        if (gbk::toUpperAscii(lines[r]).find("TD") == std::string::npos) return;
+        if (r + 2 >= count)
+            return;
+        if (gbk::toUpperAscii(lines[r]).find("TD") == std::string::npos)
+            return;
         HarvestRow row;
         row.Ip = upperCell(lines[r]);
         row.Port = upperCell(lines[r + 1]);
         row.Location = upperCell(lines[r + 2]);
         emit(row);
         r += 5;
-        if (r >= count) return;
-        if (lines[r].find("<tr") != std::string::npos) ++r;
-        if (count < 15 || r > count - 15) return;
+        if (r >= count)
+            return;
+        if (lines[r].find("<tr") != std::string::npos)
+            ++r;
+        if (count < 15 || r > count - 15)
+            return;
     }
 }
 
 Tgethaozs::Tgethaozs(MainHost& host) : SourceWorker(host, SourceFields{false, true}, "haozs") {}
 
 void Tgethaozs::Execute() {
-    if (!UrlList) return;
+    if (!UrlList)
+        return;
     // Entries discovery adds after the start are left for the next harvest.
     const int count = UrlList->count();
     for (int i = 1; i < count; ++i) {
         const std::string url = UrlList->at(i);
         const std::string path = downloadPage(url, std::to_string(i) + ".hao");
-        if (path.empty()) continue;
+        if (path.empty())
+            continue;
         ParsePage(path);
     }
 }
 
 void Tgethaozs::ParsePage(const std::string& path) {
-    if (!fileExists(path)) return;
+    if (!fileExists(path))
+        return;
     parseHaozsLines(loadLines(path), rowSink());
-    if (fileExists(path)) deleteFile(path);
+    if (fileExists(path))
+        deleteFile(path);
 }
 
 }  // namespace vorsa

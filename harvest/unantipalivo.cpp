@@ -36,7 +36,8 @@ std::string DecodeAntiPort(std::string_view line) {
         close < open + kDecodeOpen.size())
         return {};
     std::string text(line.substr(open + kDecodeOpen.size(), close - open - kDecodeOpen.size()));
-    for (const CharCode& cc : kCharCodes) text = ReplaceAll(text, cc.code, cc.digit);
+    for (const CharCode& cc : kCharCodes)
+        text = ReplaceAll(text, cc.code, cc.digit);
     return ReplaceAll(text, ",", "");
 }
 
@@ -46,23 +47,28 @@ std::string findDottedAddress(std::string_view line) {
     thread_local const QRegularExpression pattern(QStringLiteral("\\d+\\.\\d+\\.\\d+\\.\\d+"));
     const QString text = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
     const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch()) return {};
+    if (!match.hasMatch())
+        return {};
     return std::string(line.substr(static_cast<std::size_t>(match.capturedStart()),
                                    static_cast<std::size_t>(match.capturedLength())));
 }
 
 void parseAntipalivoLines(const std::vector<std::string>& lines, const RowSink& emit) {
     const std::size_t count = lines.size();
-    if (count <= kTailLines) return;
+    if (count <= kTailLines)
+        return;
     const std::size_t end = count - kTailLines;
     std::size_t marker = 0;
-    while (marker < count && lines[marker].find(kHeaderMarker) == std::string::npos) ++marker;
-    if (marker >= count) return;
+    while (marker < count && lines[marker].find(kHeaderMarker) == std::string::npos)
+        ++marker;
+    if (marker >= count)
+        return;
     for (std::size_t i = marker + 2; i < end; ++i) {
         const std::string lower = gbk::toLowerAscii(lines[i]);
         HarvestRow row;
         row.Ip = findDottedAddress(lower);
-        if (row.Ip.empty()) return;
+        if (row.Ip.empty())
+            return;
         row.Port = DecodeAntiPort(lower);
         emit(row);
     }
@@ -73,13 +79,16 @@ Tantipalivo::Tantipalivo(MainHost& host)
 
 void Tantipalivo::Execute() {
     const std::string path = downloadPage(hostBase("antipalivo") + "/proxy/list", "x.anti");
-    if (!path.empty()) ParsePage(path);
+    if (!path.empty())
+        ParsePage(path);
 }
 
 void Tantipalivo::ParsePage(const std::string& path) {
-    if (!fileExists(path)) return;
+    if (!fileExists(path))
+        return;
     parseAntipalivoLines(loadLines(path), rowSink());
-    if (fileExists(path)) deleteFile(path);
+    if (fileExists(path))
+        deleteFile(path);
 }
 
 }  // namespace vorsa

@@ -29,8 +29,10 @@ constexpr int kDefaultPort = 80;
 // A whole decimal integer (optional sign, digits only, in 32-bit range), else nothing.
 bool readDecimal(std::string_view text, int& value) {
     bool plus = !text.empty() && text.front() == '+';
-    if (plus) text.remove_prefix(1);
-    if (text.empty() || (plus && text.front() == '-')) return false;
+    if (plus)
+        text.remove_prefix(1);
+    if (text.empty() || (plus && text.front() == '-'))
+        return false;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end;
@@ -40,12 +42,15 @@ bool readDecimal(std::string_view text, int& value) {
 
 int DecodeCnpPort(std::string_view script) {
     std::string text(script);
-    for (const LetterCode& lc : kLetterCodes) text = ReplaceAll(text, lc.code, lc.digit);
+    for (const LetterCode& lc : kLetterCodes)
+        text = ReplaceAll(text, lc.code, lc.digit);
     const std::size_t quoted = text.find("\":\"");
-    if (quoted == std::string::npos) return kDefaultPort;
+    if (quoted == std::string::npos)
+        return kDefaultPort;
     // The last character is the closing parenthesis of the script call.
     const std::size_t from = quoted + 3;
-    if (text.size() < from + 1) return kDefaultPort;
+    if (text.size() < from + 1)
+        return kDefaultPort;
     int port = 0;
     if (!readDecimal(std::string_view(text).substr(from, text.size() - 1 - from), port))
         return kDefaultPort;
@@ -54,13 +59,17 @@ int DecodeCnpPort(std::string_view script) {
 
 void parseCnpLines(const std::vector<std::string>& lines, const RowSink& emit) {
     const std::size_t count = lines.size();
-    if (count < 2) return;
+    if (count < 2)
+        return;
     // The first and the last line never hold the header or a row.
     std::size_t i = 1;
-    while (i < count - 1 && lines[i] != kHeader) ++i;
-    if (i >= count - 1) return;
+    while (i < count - 1 && lines[i] != kHeader)
+        ++i;
+    if (i >= count - 1)
+        return;
     for (++i; i < count - 1; ++i) {
-        if (lines[i] == "</table>") break;
+        if (lines[i] == "</table>")
+            break;
         std::string line = lines[i];
         const std::string script = GetTag(line, "SCRIPT");
         HarvestRow row;
@@ -80,15 +89,18 @@ void tdowncnp::Execute() {
     for (int n = 1; n <= 10; ++n) {
         const std::string n_text = std::to_string(n);
         const std::string path = downloadPage(base + "/proxy" + n_text + ".html", n_text + ".cnp");
-        if (path.empty()) continue;
+        if (path.empty())
+            continue;
         ParsePage(path);
     }
 }
 
 void tdowncnp::ParsePage(const std::string& path) {
-    if (!fileExists(path)) return;
+    if (!fileExists(path))
+        return;
     parseCnpLines(loadLines(path), rowSink());
-    if (fileExists(path)) deleteFile(path);
+    if (fileExists(path))
+        deleteFile(path);
 }
 
 }  // namespace vorsa

@@ -19,7 +19,8 @@ HarvestRow splitAddressPort(std::string_view text) {
 
 void parseProxylistsLines(const std::vector<std::string>& lines, const RowSink& emit) {
     for (const std::string& line : lines) {
-        if (line.find(':') != std::string::npos) emit(splitAddressPort(line));
+        if (line.find(':') != std::string::npos)
+            emit(splitAddressPort(line));
     }
 }
 
@@ -34,13 +35,15 @@ void Tproxylists::Execute() {
     };
     for (const List& list : {List{"/http_highanon.txt", "pn.1st"}, List{"/http.txt", "pn.2st"}}) {
         const std::string path = downloadPage(base + list.path, list.file);
-        if (path.empty()) continue;
+        if (path.empty())
+            continue;
         ParsePage(path);
     }
 }
 
 void Tproxylists::ParsePage(const std::string& path) {
-    if (!fileExists(path)) return;
+    if (!fileExists(path))
+        return;
     parseProxylistsLines(loadLines(path), rowSink());
     deleteFile(path);
 }

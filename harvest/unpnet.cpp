@@ -27,11 +27,14 @@ std::string upperCell(const std::string& line) {
 void parseProxynetLines(const std::vector<std::string>& lines, const RowSink& emit) {
     const std::size_t count = lines.size();
     std::size_t marker = 0;
-    while (marker < count && lines[marker].find(kTableMarker) == std::string::npos) ++marker;
-    if (marker >= count) return;
+    while (marker < count && lines[marker].find(kTableMarker) == std::string::npos)
+        ++marker;
+    if (marker >= count)
+        return;
     // r < count - 8 keeps the four cell lines inside the page.
     for (std::size_t r = marker + kFirstRowOffset; r + 8 < count; r += kRowLines) {
-        if (gbk::trim(lines[r]) == "</table>") return;
+        if (gbk::trim(lines[r]) == "</table>")
+            return;
         HarvestRow row;
         row.Ip = upperCell(lines[r]);
         row.Port = upperCell(lines[r + 1]);
@@ -50,15 +53,18 @@ void Tproxynet::Execute() {
         const std::string url =
             base + "/lista-proxy/lista-" + n_text + "-" + std::to_string(n + 16) + ".html";
         const std::string path = downloadPage(url, n_text + ".pnet");
-        if (path.empty()) continue;
+        if (path.empty())
+            continue;
         ParsePage(path);
     }
 }
 
 void Tproxynet::ParsePage(const std::string& path) {
-    if (!fileExists(path)) return;
+    if (!fileExists(path))
+        return;
     parseProxynetLines(loadLines(path), rowSink());
-    if (fileExists(path)) deleteFile(path);
+    if (fileExists(path))
+        deleteFile(path);
 }
 
 }  // namespace vorsa

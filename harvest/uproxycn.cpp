@@ -24,7 +24,8 @@ void parseProxycnLines(const std::vector<std::string>& lines, const RowSink& emi
     // The last two lines are never part of the table.
     for (std::size_t i = 0; i + 2 < count; ++i) {
         const std::string_view line = lines[i];
-        if (line.find(kRowMarker) == std::string_view::npos) continue;
+        if (line.find(kRowMarker) == std::string_view::npos)
+            continue;
         // The address stops two characters before ");alert(": the quote in front of it
         // closes the handler's argument. No end, or an end before the start: empty text.
         std::string_view address;
@@ -44,15 +45,18 @@ void Tproxycn::Execute() {
         const std::string url = n == 0 ? base + "/html_proxy/30fastproxy-1.html"
                                        : base + "/html_proxy/http-" + n_text + ".html";
         const std::string path = downloadPage(url, n_text + ".pcn");
-        if (path.empty()) continue;
+        if (path.empty())
+            continue;
         ParsePage(path);
     }
 }
 
 void Tproxycn::ParsePage(const std::string& path) {
-    if (!fileExists(path)) return;
+    if (!fileExists(path))
+        return;
     parseProxycnLines(loadLines(path), rowSink());
-    if (fileExists(path)) deleteFile(path);
+    if (fileExists(path))
+        deleteFile(path);
 }
 
 }  // namespace vorsa

@@ -359,8 +359,7 @@ TEST(ProxylistsParser, EveryLineWithAColon) {
 const std::string kAntiHeader = "<td align=\"center\" colspan=\"5\">HTTP</td></tr>";
 
 std::string antiRow(const std::string& ip, const std::string& codes) {
-    return "<tr><td>" + ip + "</td><td><script>decode(\"" + codes +
-           "\");</script></td></tr>";
+    return "<tr><td>" + ip + "</td><td><script>decode(\"" + codes + "\");</script></td></tr>";
 }
 
 TEST(DecodeAntiPort, CharacterCodes) {

@@ -47,7 +47,8 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
+        if (timer.elapsed() > timeoutMs)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -143,7 +144,8 @@ protected:
     std::vector<Row> expected(const std::string& source) const {
         std::vector<Row> rows;
         for (const sandbox::ExpectedRow& e : s_sandbox->expectedRows())
-            if (e.source == source) rows.push_back({e.Ip, e.Port, e.Protocol, e.Location});
+            if (e.source == source)
+                rows.push_back({e.Ip, e.Port, e.Protocol, e.Location});
         return rows;
     }
 
