@@ -9,6 +9,7 @@
 #include "harvest/unpnet.h"
 #include "harvest/unros.h"
 #include "harvest/uproxycn.h"
+#include "harvest/worker_thread.h"
 #include "platform/codec.h"
 #include "table/grid_routines.h"
 
@@ -21,7 +22,8 @@ tdaili::tdaili(MainHost& host, bool startDiscovery)
       m_custom(CustomUrls),
       m_article(ArticleUrls),
       m_token(std::make_shared<int>(0)) {
-    if (!startDiscovery) return;
+    if (!startDiscovery)
+        return;
     auto* discovery = new Tgetnewurl;
     discovery->FreeOnTerminate = true;
     discovery->CustomUrls = CustomUrls;
@@ -34,15 +36,22 @@ tdaili::tdaili(MainHost& host, bool startDiscovery)
 tdaili::~tdaili() = default;
 
 void tdaili::startJob(SourceWorker* worker, const std::string& text) {
+    if (!harvestAlive()) {
+        // The window has closed (this runs inside its last command): start nothing new.
+        delete worker;
+        return;
+    }
     std::weak_ptr<int> token = m_token;
     worker->OnTerminate = [this, token](TWorkerThread*) {
-        if (token.lock()) JobDone();
+        if (token.lock())
+            JobDone();
     };
     worker->FreeOnTerminate = true;
     worker->Start();
     m_host.state().Busy = true;
     ++JobCount;
-    if (OnMessage) OnMessage(text);
+    if (OnMessage)
+        OnMessage(text);
 }
 
 void tdaili::StartCnp() {
@@ -56,7 +65,8 @@ void tdaili::StartProxycn() {
 }
 
 void tdaili::StartHaozs() {
-    if (ArticleUrls->count() < 1) return;
+    if (ArticleUrls->count() < 1)
+        return;
     auto* worker = new Tgethaozs(m_host);
     worker->UrlList = ArticleUrls;
     worker->keepAlive(m_article);
@@ -85,7 +95,8 @@ void tdaili::StartAntipalivo() {
 }
 
 void tdaili::StartUrlList() {
-    if (CustomUrls->count() < 1) return;
+    if (CustomUrls->count() < 1)
+        return;
     auto* worker = new Tdownurl(m_host);
     worker->UrlList = CustomUrls;
     worker->keepAlive(m_custom);
@@ -95,8 +106,10 @@ void tdaili::StartUrlList() {
 
 void tdaili::JobDone() {
     --JobCount;
-    if (JobCount < 0) JobCount = 0;
-    if (JobCount != 0) return;
+    if (JobCount < 0)
+        JobCount = 0;
+    if (JobCount != 0)
+        return;
     // Cleared before listtable, not after it: listtable may start a validation run, which
     // sets Busy for as long as its checks are out.
     m_host.state().Busy = false;
@@ -126,7 +139,8 @@ void actdownExecute(MainHost& host, tdaili& daili) {
         daili.StartAntipalivo();
         host.pause(kGap);
     }
-    if (host.sourceGroupChecked(2)) daili.StartUrlList();
+    if (host.sourceGroupChecked(2))
+        daili.StartUrlList();
 }
 
 void actdwoncheckExecute(MainHost& host, tdaili& daili) {

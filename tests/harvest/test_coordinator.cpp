@@ -193,5 +193,16 @@ TEST_F(CoordinatorTest, NoMessageWhileUnbound) {
     ASSERT_TRUE(waitForJobs());
 }
 
+TEST_F(CoordinatorTest, NothingStartsOnceTheWindowHasClosed) {
+    host.groups[1] = host.groups[2] = true;
+    daili->CustomUrls->append(closedBase + "/c0.html");
+    harvestShutdown();
+    actdownExecute(host, *daili);
+    EXPECT_EQ(daili->JobCount, 0);
+    EXPECT_EQ(harvestRunningWorkers(), 0);
+    EXPECT_EQ(count("listtable"), 0);
+    harvestRevive();
+}
+
 }  // namespace
 }  // namespace vorsa
