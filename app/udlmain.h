@@ -106,10 +106,11 @@ private:
                        const char* hint, int imageIndex);
 
     vorsa::StringGridModel* m_grid = nullptr;
+    // Declared before the objects that use it through MainHost, so it outlives them.
+    vorsa::SharedState m_state;
     std::unique_ptr<vorsa::ProxyTable> m_table;
     std::unique_ptr<vorsa::tdaili> m_daili;
     std::unique_ptr<vorsa::ValidationRun> m_run;
-    vorsa::SharedState m_state;
     std::string DownOption;
     bool m_shown = false;
     bool m_closed = false;
