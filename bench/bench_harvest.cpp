@@ -27,6 +27,16 @@
 namespace vorsa {
 namespace {
 
+// Hand-overs need a Qt application on the main thread, which runs the benchmarks.
+void ensureApp() {
+    static int argc = 1;
+    static char name[] = "bench_harvest";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = QCoreApplication::instance() ? QCoreApplication::instance()
+                                                                : new QCoreApplication(argc, argv);
+    (void)app;
+}
+
 void pump(const std::function<bool()>& done) {
     while (!done()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -60,6 +70,7 @@ private:
 void BM_HandOverRows(benchmark::State& state) {
     const int rows = static_cast<int>(state.range(0));
     const int workers = static_cast<int>(state.range(1));
+    ensureApp();
     for (auto _ : state) {
         test::FakeHost host;
         host.table().opentable();
@@ -122,6 +133,7 @@ void BM_PortalD(benchmark::State& state) {
 BENCHMARK(BM_PortalD)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_SandboxHarvest100k(benchmark::State& state) {
+    ensureApp();
     sandbox::Options options;
     options.scale = 100000;
     sandbox::Sandbox web(options);
@@ -152,10 +164,4 @@ BENCHMARK(BM_SandboxHarvest100k)->Iterations(3)->UseRealTime()->Unit(benchmark::
 }  // namespace
 }  // namespace vorsa
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();
