@@ -110,13 +110,39 @@ void tdaili::JobDone() {
         JobCount = 0;
     if (JobCount != 0)
         return;
+    // The download command's status messages let completions run between its job starts: a
+    // quick job may end before the next one has started. The harvest has not ended then;
+    // the command finishes it once its last job has started.
+    if (m_starting) {
+        m_endedWhileStarting = true;
+        return;
+    }
+    finishHarvest();
+}
+
+void tdaili::finishHarvest() {
     // Cleared before listtable, not after it: listtable may start a validation run, which
     // sets Busy for as long as its checks are out.
     m_host.state().Busy = false;
     m_host.listtable();
 }
 
-void actdownExecute(MainHost& host, tdaili& daili) {
+void tdaili::beginStarts() {
+    m_starting = true;
+    m_endedWhileStarting = false;
+}
+
+void tdaili::endStarts() {
+    m_starting = false;
+    if (m_endedWhileStarting && JobCount == 0) {
+        m_endedWhileStarting = false;
+        finishHarvest();
+    }
+}
+
+namespace {
+
+void startJobs(MainHost& host, tdaili& daili) {
     cleartable(host.table());
     clearrows(host.grid());
     host.table().opentable();
@@ -141,6 +167,20 @@ void actdownExecute(MainHost& host, tdaili& daili) {
     }
     if (host.sourceGroupChecked(2))
         daili.StartUrlList();
+}
+
+}  // namespace
+
+void actdownExecute(MainHost& host, tdaili& daili) {
+    // The job starts are bracketed; see JobDone.
+    daili.beginStarts();
+    try {
+        startJobs(host, daili);
+    } catch (...) {
+        daili.endStarts();
+        throw;
+    }
+    daili.endStarts();
 }
 
 void actdwoncheckExecute(MainHost& host, tdaili& daili) {

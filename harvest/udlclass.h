@@ -44,7 +44,14 @@ public:
     // Completion of every job.
     void JobDone();
 
+    // The download command brackets its job starts with these: a harvest whose jobs all
+    // ended before the last start is finished (listtable) when the starts are over.
+    void beginStarts();
+    void endStarts();
+
 private:
+    void finishHarvest();
+
     void startJob(SourceWorker* worker, const std::string& message);
 
     MainHost& m_host;
@@ -52,6 +59,8 @@ private:
     std::shared_ptr<SharedUrlList> m_article;
     // Completions of workers that outlive this object find the token gone and do nothing.
     std::shared_ptr<int> m_token;
+    bool m_starting = false;
+    bool m_endedWhileStarting = false;
 };
 
 // "下载代理列表": empties the table and the grid, then starts the checked source groups.

@@ -167,6 +167,22 @@ TEST_F(CoordinatorTest, RepeatedCommandRunsListtableOnceAfterTheLastJob) {
     EXPECT_FALSE(host.state().Busy);
 }
 
+TEST_F(CoordinatorTest, JobsEndingBetweenStartsFinishTheHarvestOnceAfterTheCommand) {
+    // Downloads fail at once and the command's status messages let completions run, so
+    // every job may end before the next one starts: the harvest still ends only once, after
+    // the last start, not in the middle of the command with a partial table.
+    host.groups[0] = host.groups[1] = true;
+    host.pumpEvents = true;
+    host.realPauses = true;
+    actdownExecute(host, *daili);
+    ASSERT_TRUE(waitForJobs());
+    const auto last = std::find(host.events.begin(), host.events.end(), kAnti);
+    ASSERT_NE(last, host.events.end());
+    EXPECT_EQ(count("listtable"), 1);
+    EXPECT_EQ(std::count(host.events.begin(), last, "listtable"), 0)
+        << "listtable ran while jobs were still being started";
+}
+
 TEST_F(CoordinatorTest, JobCountNeverBelowZero) {
     daili->JobDone();
     EXPECT_EQ(daili->JobCount, 0);
