@@ -22,8 +22,10 @@ void SourceWorker::AppendRow() {
     t.addrecord();
     t.setfield(Field::Ip, Ip);
     t.setfield(Field::Port, Port);
-    if (m_fields.protocol) t.setfield(Field::Protocol, Protocol);
-    if (m_fields.location) t.setfield(Field::Location, Location);
+    if (m_fields.protocol)
+        t.setfield(Field::Protocol, Protocol);
+    if (m_fields.location)
+        t.setfield(Field::Location, Location);
     t.postrecord();
 }
 
@@ -34,8 +36,10 @@ void SourceWorker::handOver() {
 void SourceWorker::handOver(const HarvestRow& row) {
     Ip = row.Ip;
     Port = row.Port;
-    if (m_fields.protocol) Protocol = row.Protocol;
-    if (m_fields.location) Location = row.Location;
+    if (m_fields.protocol)
+        Protocol = row.Protocol;
+    if (m_fields.location)
+        Location = row.Location;
     handOver();
 }
 
@@ -44,24 +48,28 @@ RowSink SourceWorker::rowSink() {
 }
 
 std::string SourceWorker::tempPath(std::string_view fileName) {
-    if (m_jobDir.empty()) m_jobDir = RunDirectory::instance().createJobDirectory(m_tag);
+    if (m_jobDir.empty())
+        m_jobDir = RunDirectory::instance().createJobDirectory(m_tag);
     return RunDirectory::filePath(m_jobDir, fileName);
 }
 
 std::string SourceWorker::downloadPage(const std::string& url, std::string_view fileName) {
     std::string path = tempPath(fileName);
-    if (URLDownloadToFile(url, path) != 0) return {};
+    if (URLDownloadToFile(url, path) != 0)
+        return {};
     return path;
 }
 
 std::vector<std::string> SourceWorker::loadLines(const std::string& path) {
     std::string bytes;
-    if (!readFileBytes(path, bytes)) return {};
+    if (!readFileBytes(path, bytes))
+        return {};
     return splitLines(bytes);
 }
 
 void SourceWorker::deleteFile(const std::string& path) {
-    if (!path.empty()) std::remove(path.c_str());
+    if (!path.empty())
+        std::remove(path.c_str());
 }
 
 }  // namespace vorsa

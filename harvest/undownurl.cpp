@@ -10,7 +10,8 @@ namespace vorsa {
 void parseDownurlLines(const std::vector<std::string>& lines, const RowSink& emit) {
     std::string joined;
     std::size_t total = 0;
-    for (const std::string& line : lines) total += line.size() + 2;
+    for (const std::string& line : lines)
+        total += line.size() + 2;
     joined.reserve(total);
     for (const std::string& line : lines) {
         joined += line;
@@ -36,17 +37,20 @@ void parseDownurlLines(const std::vector<std::string>& lines, const RowSink& emi
 Tdownurl::Tdownurl(MainHost& host) : SourceWorker(host, SourceFields{}, "xurl") {}
 
 void Tdownurl::Execute() {
-    if (!UrlList) return;
+    if (!UrlList)
+        return;
     // Entries that discovery adds after this point belong to the next harvest.
     const int n = UrlList->count();
     for (int i = 0; i < n; ++i) {
         const std::string path = downloadPage(UrlList->at(i), std::to_string(i) + ".xurl");
-        if (!path.empty()) ParsePage(path);
+        if (!path.empty())
+            ParsePage(path);
     }
 }
 
 void Tdownurl::ParsePage(const std::string& path) {
-    if (!fileExists(path)) return;
+    if (!fileExists(path))
+        return;
     parseDownurlLines(loadLines(path), rowSink());
     deleteFile(path);
 }

@@ -9,7 +9,8 @@ int SharedUrlList::count() const {
 
 std::string SharedUrlList::at(int i) const {
     std::lock_guard lock(m_mutex);
-    if (i < 0 || static_cast<std::size_t>(i) >= m_urls.size()) return {};
+    if (i < 0 || static_cast<std::size_t>(i) >= m_urls.size())
+        return {};
     return m_urls[static_cast<std::size_t>(i)];
 }
 

@@ -65,7 +65,8 @@ NetworkThread::~NetworkThread() {
         m_stop = true;
     }
     curl_multi_wakeup(m_multi);
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     curl_multi_cleanup(m_multi);
 }
 
@@ -89,7 +90,8 @@ void NetworkThread::run() {
     for (;;) {
         {
             std::lock_guard lock(m_mutex);
-            if (m_stop) break;
+            if (m_stop)
+                break;
             while (!m_queue.empty()) {
                 incoming.push_back(std::move(m_queue.front()));
                 m_queue.pop_front();
@@ -110,12 +112,14 @@ void NetworkThread::run() {
         curl_multi_perform(m_multi, &stillRunning);
         int queued = 0;
         while (CURLMsg* msg = curl_multi_info_read(m_multi, &queued)) {
-            if (msg->msg != CURLMSG_DONE) continue;
+            if (msg->msg != CURLMSG_DONE)
+                continue;
             CURL* easy = msg->easy_handle;
             const CURLcode result = msg->data.result;
             auto it = running.find(easy);
             curl_multi_remove_handle(m_multi, easy);
-            if (it == running.end()) continue;
+            if (it == running.end())
+                continue;
             std::unique_ptr<Transfer> t = std::move(it->second);
             running.erase(it);
             t->finish(result);
@@ -123,7 +127,8 @@ void NetworkThread::run() {
         }
         curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
     }
-    for (auto& [easy, t] : running) curl_multi_remove_handle(m_multi, easy);
+    for (auto& [easy, t] : running)
+        curl_multi_remove_handle(m_multi, easy);
 }
 
 }  // namespace vorsa::net

@@ -30,7 +30,8 @@ public:
     // Records how curl ended the transfer and reads the status code.
     void finish(CURLcode result);
     void complete() {
-        if (m_done) m_done(*this);
+        if (m_done)
+            m_done(*this);
     }
 
     // A status line came back (a refused, timed-out or garbled exchange has none).

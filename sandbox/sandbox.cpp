@@ -40,8 +40,8 @@ std::vector<ProxySpec> defaultProxies() {
         mix.push_back({Behaviour::ForwardDelayed, delay});
     for (Behaviour b : {Behaviour::Answer404, Behaviour::Answer502, Behaviour::StripMarker,
                         Behaviour::CloseAtOnce, Behaviour::NeverAnswer, Behaviour::NotListening})
-        for (const ProxySpec& spec : repeat(b, 2))
-            mix.push_back(spec);
+        for (const ProxySpec& one : repeat(b, 2))
+            mix.push_back(one);
     return mix;
 }
 

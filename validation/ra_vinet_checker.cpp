@@ -32,10 +32,12 @@ AccessType sessionAccess(TAccessType t) {
 
 bool checkPasses(InternetRequest* request) {
     std::string status;
-    if (!request || !request->queryStatusCode(status) || status != "200") return false;
+    if (!request || !request->queryStatusCode(status) || status != "200")
+        return false;
     char buffer[TRaVInetChecker::kBodyBytes];
     std::size_t got = 0;
-    if (!request->readFile(buffer, sizeof buffer, got)) return false;
+    if (!request->readFile(buffer, sizeof buffer, got))
+        return false;
     return gbk::toUnicode(std::string_view(buffer, got)).contains(marker());
 }
 
@@ -51,13 +53,16 @@ void TRaVInetChecker::setReceiveTimeout(std::uint32_t ms) {
 }
 
 bool TRaVInetChecker::StartCheck() {
-    if (Url.empty()) return false;
-    if (OnStart) OnStart(this);
+    if (Url.empty())
+        return false;
+    if (OnStart)
+        OnStart(this);
 
     SessionOptions options;
     options.userAgent = UserAgent;
     options.access = sessionAccess(AccessType);
-    if (AccessType == atProxy) options.proxy = Proxy;
+    if (AccessType == atProxy)
+        options.proxy = Proxy;
     options.receiveTimeoutMs = g_receiveTimeout.load();
     m_request.reset();
     m_session = std::make_shared<InternetSession>(std::move(options));
@@ -87,7 +92,8 @@ void TRaVInetChecker::windowProc(unsigned msg, std::uint32_t wParam) {
             DoStatusChange(wParam);
             break;
         case WM_CHECKCOMPLETE:
-            if (OnComplete) OnComplete(this, wParam != 0);
+            if (OnComplete)
+                OnComplete(this, wParam != 0);
             break;
         default:
             break;
@@ -95,7 +101,8 @@ void TRaVInetChecker::windowProc(unsigned msg, std::uint32_t wParam) {
 }
 
 void TRaVInetChecker::DoStatusChange(std::uint32_t StatusCode) {
-    if (OnStatusChange) OnStatusChange(this, StatusCode);
+    if (OnStatusChange)
+        OnStatusChange(this, StatusCode);
 }
 
 }  // namespace vorsa

@@ -38,21 +38,25 @@ ValidationRun::~ValidationRun() {
     // Checkers still in flight go too: their late results are dropped by the checker.
     std::vector<TRaVInetChecker*>& slots = m_host.state().Checkers;
     for (auto& slot : slots)
-        if (m_held.count(slot)) slot = nullptr;
+        if (m_held.count(slot))
+            slot = nullptr;
 }
 
 std::string ValidationRun::checkUrl() const {
-    if (!m_checkUrl.empty()) return m_checkUrl;
+    if (!m_checkUrl.empty())
+        return m_checkUrl;
     return hostBase("iplookup") + "/ip2city.asp";
 }
 
 void ValidationRun::actcheckExecute() {
     SharedState& st = m_host.state();
-    if (st.Busy) return;
+    if (st.Busy)
+        return;
     st.Busy = true;
     st.CheckDone = false;
     st.StopFlag = false;
-    if (m_handlerDepth == 0) sweep();
+    if (m_handlerDepth == 0)
+        sweep();
     ++m_run;
     m_active = true;
     m_loopDone = false;
@@ -62,7 +66,8 @@ void ValidationRun::actcheckExecute() {
 }
 
 void ValidationRun::actstopExecute() {
-    if (m_host.state().Busy) m_host.state().StopFlag = true;
+    if (m_host.state().Busy)
+        m_host.state().StopFlag = true;
 }
 
 void ValidationRun::vailproxy() {
@@ -77,8 +82,10 @@ void ValidationRun::vailproxy() {
     table.opentable();
     for (int i = 1; i <= grid.gridRowCount() - 1; ++i) {
         // A run started from inside this loop's pause has its own loop.
-        if (st.StopFlag || m_run != run) break;
-        if (m_handlerDepth == 0) sweep();
+        if (st.StopFlag || m_run != run)
+            break;
+        if (m_handlerDepth == 0)
+            sweep();
         std::unique_ptr<TRaVInetChecker> owned = m_factory();
         TRaVInetChecker* checker = owned.get();
         m_held.emplace(checker, Held{std::move(owned), run, false, true});
@@ -107,9 +114,11 @@ void ValidationRun::vailproxy() {
         m_host.pause(kPauseMs);
         m_host.processMessages();
     }
-    if (m_run != run) return;
+    if (m_run != run)
+        return;
     m_loopDone = true;
-    if (m_active && !st.CheckDone && (st.PendingChecks <= 0 || m_outstanding == 0)) finalise();
+    if (m_active && !st.CheckDone && (st.PendingChecks <= 0 || m_outstanding == 0))
+        finalise();
 }
 
 void ValidationRun::mycomplete(TRaVInetChecker* Sender, bool Connected) {
@@ -121,8 +130,10 @@ void ValidationRun::mycomplete(TRaVInetChecker* Sender, bool Connected) {
 
     if (auto it = m_held.find(Sender); it != m_held.end() && it->second.outstanding) {
         it->second.outstanding = false;
-        if (it->second.run == m_run && m_active) --m_outstanding;
-        if (!it->second.current) release(Sender);
+        if (it->second.run == m_run && m_active)
+            --m_outstanding;
+        if (!it->second.current)
+            release(Sender);
     }
 
     SharedState& st = m_host.state();
@@ -156,7 +167,8 @@ void ValidationRun::mycomplete(TRaVInetChecker* Sender, bool Connected) {
         grid.setCell(5, row, texts().failed);
         grid.setCell(6, row, "99999");
     }
-    if (st.PendingChecks <= 0 || st.StopFlag || (m_loopDone && m_outstanding <= 0)) finalise();
+    if (st.PendingChecks <= 0 || st.StopFlag || (m_loopDone && m_outstanding <= 0))
+        finalise();
 }
 
 void ValidationRun::finalise() {
@@ -177,7 +189,8 @@ void ValidationRun::finalise() {
         table.gofirst();
     }
     sorttable(m_host, Field::Speed);
-    if (table.count() == 0) m_host.grid().setGridRowCount(1);
+    if (table.count() == 0)
+        m_host.grid().setGridRowCount(1);
     m_host.processMessages();
     const int usable = m_host.grid().gridRowCount() - 1;
     m_host.showinfo(texts().countHead + std::to_string(usable) + texts().countTail);
@@ -190,21 +203,26 @@ void ValidationRun::putInSlot(int row, TRaVInetChecker* checker) {
         slots.resize(std::max(kFirstSlots, row + 1), nullptr);
     TRaVInetChecker* old = slots[row];
     slots[row] = checker;
-    if (!old) return;
+    if (!old)
+        return;
     auto it = m_held.find(old);
-    if (it == m_held.end()) return;
+    if (it == m_held.end())
+        return;
     it->second.current = false;
-    if (!it->second.outstanding) release(old);
+    if (!it->second.outstanding)
+        release(old);
 }
 
 void ValidationRun::release(TRaVInetChecker* checker) {
     auto it = m_held.find(checker);
-    if (it == m_held.end()) return;
+    if (it == m_held.end())
+        return;
     std::unique_ptr<TRaVInetChecker> owned = std::move(it->second.checker);
     m_held.erase(it);
     // Never destroy a checker from inside a completion handler: its own OnComplete may be
     // the caller.
-    if (m_handlerDepth > 0) m_released.push_back(std::move(owned));
+    if (m_handlerDepth > 0)
+        m_released.push_back(std::move(owned));
 }
 
 void ValidationRun::sweep() {

@@ -104,7 +104,8 @@ std::string dLine(int n) {
 TEST(PortalD, SevenQualifyingLinesFromTheMarkerLineOn) {
     const std::string pinned = gbk::text("<li><a href=\"html/top.html\">顶 置顶</a></li>");
     Lines lines = {"<a href=\"html/before.html\">", kMarkerD + dLine(0), pinned, "<li>plain</li>"};
-    for (int n = 1; n <= 9; ++n) lines.push_back(dLine(n));
+    for (int n = 1; n <= 9; ++n)
+        lines.push_back(dLine(n));
     std::vector<std::string> expected;
     for (int n = 0; n < 7; ++n)
         expected.push_back(kBase + "/html/2026/" + std::to_string(n) + ".html");
@@ -132,7 +133,8 @@ TEST(PortalD, NoMarker) {
 TEST(Portals, AnyBytesNeverCrash) {
     // Markers on the last line, empty lines, a large binary line: no rows read past the end.
     std::string junk(1 << 20, '\0');
-    for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>((i * 7919u) & 0xFF);
+    for (std::size_t i = 0; i < junk.size(); ++i)
+        junk[i] = static_cast<char>((i * 7919u) & 0xFF);
     const Lines pages[] = {
         {},
         {""},

@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, DownurlTest, testing::ValuesIn(kCases),
 TEST(Downurl, TenMegabyteLine) {
     std::string line;
     line.reserve(10 << 20);
-    while (line.size() < (10u << 20)) line += "12.34.56.78:3128 <td>\xB6\xA5 ";
+    while (line.size() < (10u << 20))
+        line += "12.34.56.78:3128 <td>\xB6\xA5 ";
     line += "1.2.3.";  // truncated last address
     const auto found = rows({line});
     ASSERT_FALSE(found.empty());

@@ -21,7 +21,8 @@ class GetTagTest : public testing::TestWithParam<GetTagCase> {};
 TEST_P(GetTagTest, ReadsElementsInOrder) {
     const GetTagCase& c = GetParam();
     std::string text = c.text;
-    for (const std::string& expected : c.values) EXPECT_EQ(GetTag(text, c.name), expected);
+    for (const std::string& expected : c.values)
+        EXPECT_EQ(GetTag(text, c.name), expected);
     EXPECT_EQ(text, c.rest);
 }
 

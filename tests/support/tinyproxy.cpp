@@ -40,7 +40,8 @@ bool waitForListener(int port, int timeoutMs) {
         a.sin_port = htons(static_cast<uint16_t>(port));
         bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
         ::close(fd);
-        if (ok) return true;
+        if (ok)
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -48,9 +49,11 @@ bool waitForListener(int port, int timeoutMs) {
 
 Tinyproxy::Tinyproxy() {
     const char* bin = "/usr/bin/tinyproxy";
-    if (::access(bin, X_OK) != 0) return;
+    if (::access(bin, X_OK) != 0)
+        return;
     char tmpl[] = "/tmp/vorsa-tinyproxy-XXXXXX";
-    if (!::mkdtemp(tmpl)) return;
+    if (!::mkdtemp(tmpl))
+        return;
     m_dir = tmpl;
     m_port = freeLoopbackPort();
     const std::string conf = m_dir + "/tinyproxy.conf";
@@ -70,7 +73,8 @@ Tinyproxy::Tinyproxy() {
         ::execl(bin, bin, "-d", "-c", conf.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    if (pid < 0) return;
+    if (pid < 0)
+        return;
     m_pid = pid;
     if (!waitForListener(m_port, 5000)) {
         ::kill(m_pid, SIGKILL);
