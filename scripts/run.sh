@@ -25,10 +25,12 @@ fi
 
 if [ $sandbox -eq 1 ]; then
   hosts=$(mktemp /tmp/vorsa-hosts.XXXXXX.ini)
-  build/release/sandbox/vorsa-sandbox --hosts-out "$hosts" &
+  # A free port, so a sandbox left running elsewhere does not get in the way.
+  build/release/sandbox/vorsa-sandbox --port 0 --hosts-out "$hosts" &
   sandbox_pid=$!
   trap 'kill $sandbox_pid 2>/dev/null; rm -f "$hosts"' EXIT
   for _ in $(seq 50); do [ -s "$hosts" ] && break; sleep 0.1; done
+  if [ ! -s "$hosts" ]; then echo "run.sh: the sandbox did not start" >&2; exit 1; fi
   VORSA_HOSTS="$hosts" build/release/app/vorsa
 else
   exec build/release/app/vorsa
