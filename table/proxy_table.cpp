@@ -12,7 +12,9 @@
 namespace vorsa {
 namespace {
 
-using RecordPtr = std::unique_ptr<ProxyRecord>;
+// Records live in slabs owned by the store (one allocation per kSlab records instead of one
+// per record); the ordered blocks hold plain pointers into them.
+using RecordPtr = ProxyRecord*;
 
 // Addresses are digits and dots; for those the locale's collation is plain byte order, so
 // the collator (by far the slowest part of a sort) is only asked about other texts.
@@ -67,6 +69,7 @@ int compareField(const ProxyRecord& a, const ProxyRecord& b, Field f) {
 }
 
 constexpr std::size_t kBlock = 512;
+constexpr std::size_t kSlab = 4096;
 
 }  // namespace
 
@@ -75,6 +78,9 @@ constexpr std::size_t kBlock = 512;
 // O(1) per step.
 struct ProxyTable::Store {
     std::vector<std::vector<RecordPtr>> blocks;
+    std::vector<std::unique_ptr<ProxyRecord[]>> slabs;
+    std::size_t slabUsed = kSlab;
+    std::vector<RecordPtr> freeRecords;
     std::size_t total = 0;
     mutable std::size_t cacheBlock = 0, cacheStart = 0;
 
@@ -103,6 +109,22 @@ struct ProxyTable::Store {
         return *blocks[b][o];
     }
 
+    RecordPtr make(ProxyRecord&& value) {
+        RecordPtr r;
+        if (!freeRecords.empty()) {
+            r = freeRecords.back();
+            freeRecords.pop_back();
+        } else {
+            if (slabUsed == kSlab) {
+                slabs.emplace_back(new ProxyRecord[kSlab]);
+                slabUsed = 0;
+            }
+            r = &slabs.back()[slabUsed++];
+        }
+        *r = std::move(value);
+        return r;
+    }
+
     void insert(std::size_t i, RecordPtr r) {
         if (blocks.empty())
             blocks.emplace_back();
@@ -128,6 +150,8 @@ struct ProxyTable::Store {
     void erase(std::size_t i) {
         auto [b, o] = locate(i);
         auto& blk = blocks[b];
+        *blk[o] = ProxyRecord{};
+        freeRecords.push_back(blk[o]);
         blk.erase(blk.begin() + static_cast<std::ptrdiff_t>(o));
         --total;
         if (blk.empty())
@@ -135,10 +159,19 @@ struct ProxyTable::Store {
         cacheBlock = blocks.size();
     }
 
-    void clear() {
+    // Forgets the order only; the records stay in their slabs (a sort takes them out and
+    // puts them back).
+    void clearBlocks() {
         blocks.clear();
         total = 0;
         cacheBlock = 0;
+    }
+
+    void releaseAll() {
+        clearBlocks();
+        freeRecords.clear();
+        slabs.clear();
+        slabUsed = kSlab;
     }
 
     std::vector<RecordPtr> takeAll() {
@@ -146,13 +179,13 @@ struct ProxyTable::Store {
         all.reserve(total);
         for (auto& blk : blocks)
             for (auto& r : blk)
-                all.push_back(std::move(r));
-        clear();
+                all.push_back(r);
+        clearBlocks();
         return all;
     }
 
     void assign(std::vector<RecordPtr>&& all) {
-        clear();
+        clearBlocks();
         for (std::size_t i = 0; i < all.size(); i += kBlock) {
             std::size_t end = std::min(all.size(), i + kBlock);
             blocks.emplace_back(
@@ -300,7 +333,7 @@ std::size_t ProxyTable::placementFor(const ProxyRecord& rec) const {
 void ProxyTable::postrecord() {
     if (m_mode == Mode::Insert) {
         const std::size_t pos = placementFor(m_pending);
-        m_store->insert(pos, std::make_unique<ProxyRecord>(std::move(m_pending)));
+        m_store->insert(pos, m_store->make(std::move(m_pending)));
         m_cursor = pos;
     } else if (m_mode == Mode::Edit) {
         ProxyRecord& rec = m_store->at(m_cursor);
@@ -402,7 +435,7 @@ const ProxyRecord& ProxyTable::at(int position) const {
 
 void ProxyTable::clear() {
     cancel();
-    m_store->clear();
+    m_store->releaseAll();
     m_cursor = 0;
     m_sorted = true;
 }
