@@ -2,7 +2,9 @@
 
 #include "codec.h"
 
+#include <dirent.h>
 #include <ftw.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,35 @@ void removeTree(const std::string& path) {
     ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
 }
 
+// Folders of earlier runs that were killed (a normal end removes its own): our name, our
+// owner, and a process id that no longer exists. A live process, even an unrelated one that
+// got the same id, keeps its folder.
+void removeAbandonedFolders(const std::string& base) {
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir)
+        return;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.rfind("vorsa-", 0) != 0)
+            continue;
+        const std::size_t dash = name.find('-', 6);
+        if (dash == std::string::npos || dash == 6 || dash > 16 || name.size() != dash + 7)
+            continue;
+        if (name.find_first_not_of("0123456789", 6) != dash)
+            continue;
+        const std::string path = base + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+            continue;
+        const long pid = std::strtol(name.c_str() + 6, nullptr, 10);
+        if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 ||
+            errno != ESRCH)
+            continue;
+        removeTree(path);
+    }
+    ::closedir(dir);
+}
+
 std::runtime_error systemError(const std::string& what, const std::string& path) {
     return std::runtime_error(what + " " + path + ": " + std::strerror(errno));
 }
@@ -66,6 +97,7 @@ RunDirectory::RunDirectory() {
         base = std::getenv("TMPDIR");
     else
         base = "/tmp";
+    removeAbandonedFolders(base);
     std::string tmpl = base + "/vorsa-" + std::to_string(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(tmpl.data()))
         throw systemError("cannot create the run directory", tmpl);

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ftw.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -96,6 +98,55 @@ TEST(RunDirectory, SafeFileNameStaysOneComponent) {
         EXPECT_EQ(RunDirectory::safeFileName(c.in), c.out);
     }
     EXPECT_EQ(RunDirectory::filePath("/run/x", "../../etc/passwd"), "/run/x/.._.._etc_passwd");
+}
+
+TEST(RunDirectory, StartClearsFoldersOfKilledRunsOnly) {
+    char tmpl[] = "/tmp/vorsa-base-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string base = tmpl;
+    // A process id that is surely gone: a child that has ended and been reaped.
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child);
+    const std::string live = std::to_string(::getpid());
+    struct Case {
+        std::string name;
+        bool directory;
+        bool removed;
+    } cases[] = {
+        {"vorsa-" + dead + "-abcdef", true, true},    // killed run: cleared
+        {"vorsa-" + live + "-abcdef", true, false},   // a live process keeps its folder
+        {"vorsa-" + dead + "-abc", true, false},      // not our name
+        {"vorsa-x" + dead + "-abcdef", true, false},  // not our name
+        {"other-" + dead + "-abcdef", true, false},   // not ours at all
+        {"vorsa-" + dead + "-zzzzzz", false, false},  // a file, not a folder
+    };
+    for (const Case& c : cases) {
+        const std::string path = base + "/" + c.name;
+        if (c.directory) {
+            ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << path;
+            std::ofstream(path + "/1.cnp") << "page";
+        } else {
+            std::ofstream(path) << "file";
+        }
+    }
+    const std::string cmd = "XDG_RUNTIME_DIR='" + base + "' " + std::string(RUN_DIRECTORY_CHILD);
+    FILE* p = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[4096];
+    while (std::fgets(line, sizeof line, p)) {
+    }
+    EXPECT_EQ(::pclose(p), 0);
+    for (const Case& c : cases)
+        EXPECT_EQ(::access((base + "/" + c.name).c_str(), F_OK) != 0, c.removed) << c.name;
+    // Leave nothing behind.
+    ::nftw(
+        base.c_str(),
+        [](const char* f, const struct stat*, int, struct FTW*) { return ::remove(f); }, 8,
+        FTW_DEPTH | FTW_PHYS);
 }
 
 TEST(RunDirectory, RemovedAtExitButNotWhatLinksPointTo) {
