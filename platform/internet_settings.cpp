@@ -1,6 +1,7 @@
 #include "internet_settings.h"
 
 #include "codec.h"
+#include "desktop_proxy.h"
 #include "text_lines.h"
 
 #include <fcntl.h>
@@ -131,13 +132,14 @@ void makeParents(const std::string& path) {
     }
 }
 
-void writeValue(const std::string& name, const std::string& value) {
+void writeValues(const Values& changes) {
     std::lock_guard lock(g_mutex);
     const std::string path = internetSettingsPath();
     if (path.empty())
         throw std::runtime_error("no folder for the Internet Settings");
     Values values = readValues(path);
-    values[name] = value;
+    for (const auto& [name, value] : changes)
+        values[name] = value;
     std::string text = std::string(kSection) + "\n";
     for (const auto& [k, v] : values)
         text += k + "=" + escape(v) + "\n";
@@ -172,7 +174,9 @@ std::string internetSettingsPath() {
     return base + "/VORSASOFT/internet-settings.ini";
 }
 
-InternetSettingsValues readInternetSettings() {
+namespace {
+
+InternetSettingsValues readIniStore() {
     std::lock_guard lock(g_mutex);
     InternetSettingsValues out;
     const std::string path = internetSettingsPath();
@@ -186,12 +190,62 @@ InternetSettingsValues readInternetSettings() {
     return out;
 }
 
+void writeIniStore(std::optional<int> enable, const std::optional<std::string>& server) {
+    Values changes;
+    if (enable)
+        changes["ProxyEnable"] = std::to_string(*enable);
+    if (server)
+        changes["ProxyServer"] = *server;
+    writeValues(changes);
+}
+
+}  // namespace
+
+ProxyStoreKind proxyStoreKind() {
+    if (const char* env = std::getenv("VORSA_INTERNET_SETTINGS"); env && *env)
+        return ProxyStoreKind::IniFile;
+    if (kdeDesktop())
+        return ProxyStoreKind::Kde;
+    if (gsettingsProxyAvailable())
+        return ProxyStoreKind::GSettings;
+    return ProxyStoreKind::IniFile;
+}
+
+InternetSettingsValues readInternetSettings() {
+    switch (proxyStoreKind()) {
+        case ProxyStoreKind::Kde:
+            return readKdeProxy();
+        case ProxyStoreKind::GSettings:
+            return readGSettingsProxy();
+        case ProxyStoreKind::IniFile:
+            break;
+    }
+    return readIniStore();
+}
+
+void writeInternetSettings(std::optional<int> enable, const std::optional<std::string>& server) {
+    switch (proxyStoreKind()) {
+        case ProxyStoreKind::Kde:
+            writeKdeProxy(enable, server);
+            // GTK and GNOME programs on a Plasma desktop read GSettings.
+            if (gsettingsProxyAvailable())
+                writeGSettingsProxy(enable, server);
+            return;
+        case ProxyStoreKind::GSettings:
+            writeGSettingsProxy(enable, server);
+            return;
+        case ProxyStoreKind::IniFile:
+            break;
+    }
+    writeIniStore(enable, server);
+}
+
 void writeProxyEnable(int value) {
-    writeValue("ProxyEnable", std::to_string(value));
+    writeInternetSettings(value, std::nullopt);
 }
 
 void writeProxyServer(const std::string& value) {
-    writeValue("ProxyServer", value);
+    writeInternetSettings(std::nullopt, value);
 }
 
 std::optional<std::string> preconfiguredProxy() {
@@ -199,6 +253,56 @@ std::optional<std::string> preconfiguredProxy() {
     if (v.ProxyEnable != 1 || !v.ProxyServer || v.ProxyServer->empty())
         return std::nullopt;
     return v.ProxyServer;
+}
+
+std::optional<ProxyEntry> parseProxyEntry(std::string_view name) {
+    if (name.empty() || name.size() > 255)
+        return std::nullopt;
+    ProxyEntry out;
+    std::string_view host = name;
+    std::string_view port;
+    auto isDigit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+    if (name.front() == '[') {
+        const auto close = name.find(']');
+        if (close == std::string_view::npos || close < 2)
+            return std::nullopt;
+        host = name.substr(1, close - 1);
+        const std::string_view rest = name.substr(close + 1);
+        if (!rest.empty() && (rest.front() != ':' || rest.size() < 2))
+            return std::nullopt;
+        port = rest.empty() ? rest : rest.substr(1);
+        for (unsigned char c : host)
+            if (!(isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
+                  c == '.'))
+                return std::nullopt;
+    } else {
+        const auto colon = name.find(':');
+        if (colon != std::string_view::npos) {
+            host = name.substr(0, colon);
+            port = name.substr(colon + 1);
+            if (port.empty())
+                return std::nullopt;
+        }
+        if (host.empty())
+            return std::nullopt;
+        for (unsigned char c : host)
+            if (!(isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
+                  c == '-' || c == '_'))
+                return std::nullopt;
+    }
+    out.host = std::string(host);
+    if (!port.empty()) {
+        if (port.size() > 5)
+            return std::nullopt;
+        for (unsigned char c : port) {
+            if (!isDigit(c))
+                return std::nullopt;
+            out.port = out.port * 10 + (c - '0');
+        }
+        if (out.port < 1 || out.port > 65535)
+            return std::nullopt;
+    }
+    return out;
 }
 
 std::string proxyForScheme(const std::string& proxyServer, const std::string& scheme) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorsa {
 
@@ -18,7 +19,19 @@ struct InternetSettingsValues {
     std::optional<std::string> ProxyServer;
 };
 
+// Where the values live: the desktop's own proxy setting wherever the desktop has one, so the
+// program and the desktop never disagree. GSettings org.gnome.system.proxy (ProxyEnable 1 is
+// mode "manual", ProxyServer the http host:port, or "http=h:p;https=h2:p2" where the two
+// differ); KDE's kioslaverc where the desktop is KDE (written to GSettings as well); the INI
+// file where neither exists, or where $VORSA_INTERNET_SETTINGS names one.
+enum class ProxyStoreKind { IniFile, GSettings, Kde };
+ProxyStoreKind proxyStoreKind();
+
 InternetSettingsValues readInternetSettings();
+// Writes the values given, both in one go where the store allows it. Switching off
+// (enable != 1) keeps the stored proxy; on GSettings it returns to mode "auto" when an
+// autoconfig URL is set, else "none". Throws std::runtime_error when it cannot write.
+void writeInternetSettings(std::optional<int> enable, const std::optional<std::string>& server);
 void writeProxyEnable(int value);                 // throws std::runtime_error when it cannot write
 void writeProxyServer(const std::string& value);  // throws
 
@@ -33,5 +46,14 @@ std::string internetSettingsPath();
 // "host:port" for every scheme, or the scheme's entry of a per-protocol list (an "http="
 // entry also serves https when there is no "https=" one). "" when the value names none.
 std::string proxyForScheme(const std::string& proxyServer, const std::string& scheme);
+
+// One plain proxy entry, "host", "host:port" or "[v6]:port": a host name or address and a
+// port 1..65535 (0 when none is given), nothing that could carry a scheme, credentials,
+// blanks or options. nullopt for anything else. The host comes without brackets.
+struct ProxyEntry {
+    std::string host;
+    int port = 0;
+};
+std::optional<ProxyEntry> parseProxyEntry(std::string_view text);
 
 }  // namespace vorsa

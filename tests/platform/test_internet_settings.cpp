@@ -109,3 +109,48 @@ TEST(ProxyForScheme, PicksTheEntryOfTheScheme) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParseProxyEntry, OnlyPlainHostAndPort) {
+    struct Case {
+        const char* text;
+        bool ok;
+        const char* host;
+        int port;
+    };
+    const Case cases[] = {
+        {"1.2.3.4:8080", true, "1.2.3.4", 8080},
+        {"proxy-1.example_x:1", true, "proxy-1.example_x", 1},
+        {"host", true, "host", 0},
+        {"[::1]:3128", true, "::1", 3128},
+        {"[fe80::1]", true, "fe80::1", 0},
+        {"1.2.3.4:65536", false, "", 0},
+        {"1.2.3.4:0", false, "", 0},
+        {"1.2.3.4:", false, "", 0},
+        {":80", false, "", 0},
+        {"1.2.3.4:80x", false, "", 0},
+        {"a b:80", false, "", 0},
+        {"user@h:80", false, "", 0},
+        {"http://h:80", false, "", 0},
+        {"h:80\r\nHost: x", false, "", 0},
+        {"h:80/path", false, "", 0},
+        {"-x h:80", false, "", 0},
+        {"[::1", false, "", 0},
+        {"[]:80", false, "", 0},
+        {"[::1]x", false, "", 0},
+        {"\xB4\xFA\xC0\xED:80", false, "", 0},
+        {"", false, "", 0},
+    };
+    for (const Case& c : cases) {
+        const auto e = vorsa::parseProxyEntry(c.text);
+        EXPECT_EQ(e.has_value(), c.ok) << c.text;
+        if (e && c.ok) {
+            EXPECT_EQ(e->host, c.host);
+            EXPECT_EQ(e->port, c.port);
+        }
+    }
+    EXPECT_FALSE(vorsa::parseProxyEntry(std::string(300, 'a')));
+}
+
+}  // namespace
