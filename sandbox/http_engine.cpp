@@ -182,7 +182,8 @@ void splitTarget(std::string_view target, std::string& path, std::string& query)
         path.insert(path.begin(), '/');
 }
 
-bool loopbackTarget(std::string_view target, std::string& address, std::uint16_t& port) {
+bool loopbackTarget(std::string_view target, std::string& address, std::uint16_t& port,
+                    std::string_view serverAddress) {
     if (!startsWithNoCase(target, "http://"))
         return false;
     std::string_view rest = target.substr(7);
@@ -212,7 +213,7 @@ bool loopbackTarget(std::string_view target, std::string& address, std::uint16_t
     in_addr a{};
     if (!parseIpv4(host, a))
         return false;
-    if ((ntohl(a.s_addr) >> 24) != 127)
+    if ((ntohl(a.s_addr) >> 24) != 127 && host != serverAddress)
         return false;
     address = std::string(host);
     return true;
@@ -542,7 +543,7 @@ struct HttpEngine::Loop {
             flush(c);
             return;
         }
-        if (!loopbackTarget(req.target, c.targetAddress, c.targetPort)) {
+        if (!loopbackTarget(req.target, c.targetAddress, c.targetPort, options.serverAddress)) {
             answer(c, 502, "only loopback http targets are forwarded\n");
             flush(c);
             return;
@@ -799,7 +800,7 @@ HttpEngine::HttpEngine(const Options& options, std::vector<Proxy>& proxies)
         e.data.u64 = loop.listeners.size();
         epoll_ctl(loop.epfd, EPOLL_CTL_ADD, fd, &e);
     };
-    int serverFd = bindListener("127.0.0.1", options.port, true);
+    int serverFd = bindListener(options.serverAddress, options.port, true);
     m_port = boundPort(serverFd);
     addListener(serverFd, -1);
     for (Proxy& p : proxies) {

@@ -37,7 +37,8 @@ void splitTarget(std::string_view target, std::string& path, std::string& query)
 // For an absolute "http://" target: the IPv4 loopback address and port to connect to.
 // False for other schemes, other hosts (names other than "localhost" are never resolved)
 // and anything outside 127.0.0.0/8.
-bool loopbackTarget(std::string_view target, std::string& address, std::uint16_t& port);
+bool loopbackTarget(std::string_view target, std::string& address, std::uint16_t& port,
+                    std::string_view serverAddress = "127.0.0.1");
 
 std::string serializeResponse(const HttpResponse& response, bool keepAlive, bool headOnly);
 

@@ -88,7 +88,7 @@ std::uint16_t Sandbox::port() const {
 }
 
 std::string Sandbox::baseUrl() const {
-    return "http://127.0.0.1:" + std::to_string(port());
+    return "http://" + m_impl->options.serverAddress + ":" + std::to_string(port());
 }
 
 std::string Sandbox::url(std::string_view pathAndQuery) const {

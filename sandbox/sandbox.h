@@ -51,7 +51,11 @@ struct Proxy {
 };
 
 struct Options {
-    std::uint16_t port = 0;       // server port on 127.0.0.1; 0 picks a free one
+    std::uint16_t port = 0;  // server port on serverAddress; 0 picks a free one
+    // Where the server listens: loopback, or an address that a test put on "lo" inside a
+    // network namespace of its own (browsers never send loopback hosts through a proxy).
+    // The proxies forward to 127.0.0.0/8 and to this address only.
+    std::string serverAddress = "127.0.0.1";
     std::uint16_t proxyPort = 0;  // the same port on every proxy address; 0: a free one each
     int firstProxyAddress = 2;    // proxies get 127.0.0.<first>, <first + 1>, ... (<= 254)
     std::vector<ProxySpec> proxies = defaultProxies();
@@ -93,7 +97,7 @@ public:
     Sandbox& operator=(const Sandbox&) = delete;
 
     std::uint16_t port() const;
-    // "http://127.0.0.1:P" without a trailing slash: the value of every hosts.ini key.
+    // "http://<serverAddress>:P" without a trailing slash: the value of every hosts.ini key.
     std::string baseUrl() const;
     // baseUrl() + pathAndQuery ("/ip2city.asp")
     std::string url(std::string_view pathAndQuery) const;
