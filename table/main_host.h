@@ -38,6 +38,11 @@ public:
     // Check mark of item 0..2 of the source-group menu (domestic, foreign, custom URLs).
     virtual bool sourceGroupChecked(int item) const = 0;
 
+    // A modal message with an OK button (the one message the program shows itself).
+    virtual void showMessage(const std::string& text) = 0;
+    // The browser panel opens url and returns at once; throws when the panel refuses it.
+    virtual void navigate(const std::string& url) = 0;
+
     // The de-duplication step after a harvest, and the validation start command.
     virtual void listtable() = 0;
     virtual void actcheckExecute() = 0;

@@ -24,6 +24,14 @@ void FakeHost::midshowinfo(const std::string& text) {
     processMessages();
 }
 
+void FakeHost::showMessage(const std::string& text) {
+    events.push_back("showMessage:" + utf8(text));
+}
+
+void FakeHost::navigate(const std::string& url) {
+    events.push_back("navigate:" + url);
+}
+
 void FakeHost::processMessages() {
     if (onProcessMessages)
         onProcessMessages();

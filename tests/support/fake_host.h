@@ -27,6 +27,8 @@ public:
     bool sourceGroupChecked(int item) const override;
     void listtable() override;
     void actcheckExecute() override;
+    void showMessage(const std::string& text) override;
+    void navigate(const std::string& url) override;
 
     // The last text of each status panel, as UTF-8.
     std::string panel1() const { return m_panel1; }
