@@ -1,4 +1,5 @@
 #include "app/udlmain.h"
+#include "components/ewbcore.h"
 #include "platform/single_instance.h"
 
 #include <QApplication>
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The browser panel: Qt WebEngine wants shared GL contexts before the application exists,
+    // and no Chromium sandbox when the program runs as root.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    TEwbCore::prepareEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vorsadaili"));
     QApplication::setOrganizationName(QStringLiteral("VORSASOFT"));

@@ -1,12 +1,17 @@
 #include "app/udlmain.h"
 
+#include "components/ewbcore.h"
 #include "components/jpeg_image.h"
 #include "components/uvrpngbtn.h"
 #include "harvest/udlclass.h"
 #include "harvest/worker_thread.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
+#include "platform/proxy_announce.h"
 #include "platform/settings_store.h"
+#include "platform/url_cache.h"
+#include "sysproxy/system_proxy.h"
+#include "sysproxy/web_verification.h"
 #include "table/grid_routines.h"
 #include "validation/validation_run.h"
 
@@ -101,7 +106,7 @@ private:
 
 }  // namespace
 
-Tfrmvrdl::Tfrmvrdl(QWidget* parent) : QWidget(parent) {
+Tfrmvrdl::Tfrmvrdl(QWidget* parent, BrowserFactory makeBrowser) : QWidget(parent) {
     setObjectName(QStringLiteral("frmvrdl"));
     QFont font(QStringLiteral("Tahoma"));
     font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
@@ -119,7 +124,8 @@ Tfrmvrdl::Tfrmvrdl(QWidget* parent) : QWidget(parent) {
         box.setInformativeText(u8("作者：Vorsa软件工作室\n网站：") + host);
         box.exec();
     };
-    buildLayout();
+    buildLayout(makeBrowser ? makeBrowser
+                            : [](QWidget* owner) -> BrowserPanel* { return new TEwbCore(owner); });
     buildActions();
     buildMenus();
     buildToolbar();
@@ -129,7 +135,7 @@ Tfrmvrdl::Tfrmvrdl(QWidget* parent) : QWidget(parent) {
 
 Tfrmvrdl::~Tfrmvrdl() = default;
 
-void Tfrmvrdl::buildLayout() {
+void Tfrmvrdl::buildLayout(const BrowserFactory& makeBrowser) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -180,6 +186,15 @@ void Tfrmvrdl::buildLayout() {
     Panel1->setLineWidth(1);
     Panel1->setFixedHeight(130);
     layout->addWidget(Panel1);
+    // eweb fills the panel inside its 1-pixel bevel.
+    auto* inside = new QVBoxLayout(Panel1);
+    inside->setContentsMargins(0, 0, 0, 0);  // the frame's contents are inside its bevel
+    eweb = makeBrowser(Panel1);
+    eweb->setObjectName(QStringLiteral("eweb"));
+    inside->addWidget(eweb);
+    // What the panel loaded is in the URL cache until web verification deletes it.
+    connect(eweb, &BrowserPanel::pageLoaded, this,
+            [](const QString& url) { UrlCache::instance().record(url.toStdString()); });
 
     stb1 = new QFrame(this);
     stb1->setObjectName(QStringLiteral("stb1"));
@@ -239,6 +254,9 @@ void Tfrmvrdl::buildActions() {
         {"actcheck", nullptr},
         {"actstop", &Tfrmvrdl::actstopExecute},
         {"actlistdel", &Tfrmvrdl::actlistdelExecute},
+        {"actstart", &Tfrmvrdl::actstartExecute},
+        {"actstopproxy", &Tfrmvrdl::actstopproxyExecute},
+        {"actvail", &Tfrmvrdl::actvailExecute},
         {"actset", &Tfrmvrdl::actsetExecute},
         {"actabout", &Tfrmvrdl::actaboutExecute},
         {"actclose", &Tfrmvrdl::actcloseExecute},
@@ -291,13 +309,13 @@ void Tfrmvrdl::buildToolbar() {
         {"vrpngbtn2", 79, 6, 32, 32, "验证列表", nullptr, "actcheck"},
         {"vrpngbtn3", 117, 6, 32, 32, "停止验证", &Tfrmvrdl::actstopExecute, "actstop"},
         {"vrpngbtn8", 147, 6, 29, 29, "删除所选", &Tfrmvrdl::actlistdelExecute, "actlistdel"},
-        {"vrpngbtn4", 182, 6, 29, 29, "启用代理", nullptr, "actstart"},
-        {"vrpngbtn5", 217, 6, 29, 29, "禁用代理", nullptr, "actstopproxy"},
+        {"vrpngbtn4", 182, 6, 29, 29, "启用代理", &Tfrmvrdl::actstartExecute, "actstart"},
+        {"vrpngbtn5", 217, 6, 29, 29, "禁用代理", &Tfrmvrdl::actstopproxyExecute, "actstopproxy"},
         {"vrpngbtn10", 250, 6, 32, 32, "设置", &Tfrmvrdl::actsetExecute, "actset"},
         {"vrpngbtn9", 280, 6, 19, 28, nullptr, &Tfrmvrdl::vrpngbtn9click, nullptr},
         {"vrpngbtn7", 305, 6, 32, 32, "保存代理列表", nullptr, "actsave"},
         {"vrpngbtn12", 343, 6, 32, 32, "退出程序", &Tfrmvrdl::actcloseExecute, "actclose"},
-        {"btnvail", 381, 6, 29, 29, "网页验证", nullptr, "actvail"},
+        {"btnvail", 381, 6, 29, 29, "网页验证", &Tfrmvrdl::actvailExecute, "actvail"},
         {"vrpngbtn6", 416, 6, 29, 29, "软件说明", &Tfrmvrdl::actaboutExecute, "actabout"},
     };
     for (const Button& b : table) {
@@ -312,6 +330,8 @@ void Tfrmvrdl::buildToolbar() {
             };
         buttons[b.name] = btn;
     }
+    // Which echo page the next "网页验证" opens (0 the external one, 1 the maker's).
+    buttons["btnvail"]->setProperty("Tag", 0);
     // The validation start goes through MainHost::actcheckExecute, which takes no Sender.
     buttons["vrpngbtn2"]->Onclick = [this](QObject*) { runCommand([this] { actcheckExecute(); }); };
 }
@@ -381,6 +401,19 @@ void Tfrmvrdl::actcheckExecute() {
         m_run->actcheckExecute();
 }
 
+void Tfrmvrdl::showMessage(const std::string& text) {
+    QMessageBox box(this);
+    box.setWindowTitle(u8(kAppTitle));
+    box.setText(gbk::toUnicode(text));
+    box.exec();
+}
+
+void Tfrmvrdl::navigate(const std::string& url) {
+    // URLs of the program are ASCII (the hosts file holds only such base addresses).
+    if (!eweb->Navigate(QString::fromLatin1(url)))
+        throw std::runtime_error(gbk::text("浏览器无法打开网址：") + url);
+}
+
 // ---- start-up and close ----
 
 void Tfrmvrdl::showEvent(QShowEvent* event) {
@@ -404,8 +437,12 @@ void Tfrmvrdl::FormShow() {
     m_run = std::make_unique<ValidationRun>(*this);
     // 4.
     setWindowTitle(u8(kTitle));
-    // 5. and 6. (the system proxy in force, the browser panel's first page) come with the
-    // proxy switch and the browser panel.
+    // 5. The system proxy in force; this process's own networking (the browser panel)
+    // follows it from here on.
+    refreshFromStore();
+    midshowinfo(startupProxyText());
+    // 6.
+    navigate(startupEchoUrl());
     // 7. and 8.
     DownOption = readdownoption();
     refeshmemu();
@@ -476,6 +513,21 @@ void Tfrmvrdl::actstopExecute(QObject*) {
 
 void Tfrmvrdl::actlistdelExecute(QObject*) {
     vorsa::actlistdelExecute(*this);
+}
+
+void Tfrmvrdl::actstartExecute(QObject*) {
+    vorsa::actstartExecute(*this);
+}
+
+void Tfrmvrdl::actstopproxyExecute(QObject*) {
+    vorsa::actstopproxyExecute(*this);
+}
+
+void Tfrmvrdl::actvailExecute(QObject*) {
+    Tvrpngbtn* btnvail = buttons.at("btnvail");
+    int tag = btnvail->property("Tag").toInt();
+    vorsa::actvailExecute(*this, tag);
+    btnvail->setProperty("Tag", tag);
 }
 
 void Tfrmvrdl::actsetExecute(QObject*) {

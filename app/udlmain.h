@@ -14,6 +14,7 @@ class QLabel;
 class QMenu;
 class QTableView;
 class QFrame;
+class BrowserPanel;
 class Tvrpngbtn;
 
 namespace vorsa {
@@ -27,7 +28,10 @@ class ValidationRun;
 class Tfrmvrdl : public QWidget, public vorsa::MainHost {
     Q_OBJECT
 public:
-    explicit Tfrmvrdl(QWidget* parent = nullptr);
+    // Makes the browser panel inside Panel1; the default one is the real browser (TEwbCore).
+    using BrowserFactory = std::function<BrowserPanel*(QWidget* owner)>;
+
+    explicit Tfrmvrdl(QWidget* parent = nullptr, BrowserFactory makeBrowser = {});
     ~Tfrmvrdl() override;
 
     // MainHost
@@ -42,6 +46,8 @@ public:
     bool sourceGroupChecked(int item) const override;
     void listtable() override;
     void actcheckExecute() override;
+    void showMessage(const std::string& text) override;
+    void navigate(const std::string& url) override;
 
     // Start-up and close sequences.
     void FormShow();
@@ -59,6 +65,9 @@ public:
     void actdwoncheckExecute(QObject* Sender);
     void actstopExecute(QObject* Sender);
     void actlistdelExecute(QObject* Sender);
+    void actstartExecute(QObject* Sender);
+    void actstopproxyExecute(QObject* Sender);
+    void actvailExecute(QObject* Sender);
     void actsetExecute(QObject* Sender);
     void vrpngbtn9click(QObject* Sender);
     void actaboutExecute(QObject* Sender);
@@ -75,6 +84,7 @@ public:
     QLabel* Lb2 = nullptr;
     QTableView* sgrid = nullptr;
     QFrame* Panel1 = nullptr;
+    BrowserPanel* eweb = nullptr;
     QWidget* stb1 = nullptr;
     QLabel* stbPanels[3] = {};
     QMenu* popsvr = nullptr;
@@ -98,7 +108,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void buildLayout();
+    void buildLayout(const BrowserFactory& makeBrowser);
     void buildActions();
     void buildMenus();
     void buildToolbar();

@@ -8,6 +8,7 @@
 #include "platform/hosts_config.h"
 #include "platform/internet_session.h"
 #include "sandbox/sandbox.h"
+#include "tests/app/recording_browser.h"
 
 #include <QAction>
 #include <QLabel>
@@ -52,7 +53,7 @@ private:
     std::unique_ptr<vorsa::sandbox::Sandbox> m_web;
 
     std::unique_ptr<Tfrmvrdl> startWindow() {
-        auto w = std::make_unique<Tfrmvrdl>();
+        auto w = std::make_unique<Tfrmvrdl>(nullptr, recordingBrowser());
         w->openInBrowser = [](const QString&) {};
         w->show();
         // Discovery runs on its own thread from FormShow on; wait until it has read the portals.
