@@ -25,13 +25,16 @@ fi
 
 if [ $sandbox -eq 1 ]; then
   hosts=$(mktemp /tmp/vorsa-hosts.XXXXXX.ini)
+  # The demo's proxies live only as long as the sandbox, so switching to one must not leave
+  # the desktop pointing at a dead proxy: the demo keeps an Internet Settings file of its own.
+  inet=$(mktemp /tmp/vorsa-inet.XXXXXX.ini)
   # A free port, so a sandbox left running elsewhere does not get in the way.
   build/release/sandbox/vorsa-sandbox --port 0 --hosts-out "$hosts" &
   sandbox_pid=$!
-  trap 'kill $sandbox_pid 2>/dev/null; rm -f "$hosts"' EXIT
+  trap 'kill $sandbox_pid 2>/dev/null; rm -f "$hosts" "$inet"' EXIT
   for _ in $(seq 50); do [ -s "$hosts" ] && break; sleep 0.1; done
   if [ ! -s "$hosts" ]; then echo "run.sh: the sandbox did not start" >&2; exit 1; fi
-  VORSA_HOSTS="$hosts" build/release/app/vorsa
+  VORSA_HOSTS="$hosts" VORSA_INTERNET_SETTINGS="$inet" build/release/app/vorsa
 else
   exec build/release/app/vorsa
 fi
