@@ -27,6 +27,8 @@ public:
     bool sourceGroupChecked(int item) const override;
     void listtable() override;
     void actcheckExecute() override;
+    // Records an error as "error:<what() as UTF-8>" instead of showing a message box.
+    void runCommand(const std::function<void()>& command) override;
 
     // The last text of each status panel, as UTF-8.
     std::string panel1() const { return m_panel1; }
