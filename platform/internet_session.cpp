@@ -138,13 +138,18 @@ std::unique_ptr<net::Transfer> makeTransfer(const SessionOptions& o, const std::
 std::unique_ptr<InternetRequest> requestFrom(net::Transfer& t) {
     if (!t.answered())
         return nullptr;
-    return std::make_unique<InternetRequest>(t.status(), t.takeBody(), t.bodyFailed());
+    return std::make_unique<InternetRequest>(t.status(), t.takeBody(), t.bodyFailed(),
+                                             t.doneTick());
 }
 
 }  // namespace
 
-InternetRequest::InternetRequest(long status, std::string body, bool bodyFailed)
-    : m_status(status), m_body(std::move(body)), m_bodyFailed(bodyFailed) {}
+InternetRequest::InternetRequest(long status, std::string body, bool bodyFailed,
+                                 std::uint32_t arrivedTick)
+    : m_arrivedTick(arrivedTick),
+      m_status(status),
+      m_body(std::move(body)),
+      m_bodyFailed(bodyFailed) {}
 
 bool InternetRequest::queryStatusCode(std::string& text) const {
     if (m_status <= 0)
