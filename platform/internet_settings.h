@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorsa {
 
@@ -33,5 +34,11 @@ std::string internetSettingsPath();
 // "host:port" for every scheme, or the scheme's entry of a per-protocol list (an "http="
 // entry also serves https when there is no "https=" one). "" when the value names none.
 std::string proxyForScheme(const std::string& proxyServer, const std::string& scheme);
+
+// A proxy name as curl may be given it: a host name, an IPv4 address or a bracketed IPv6
+// address, and an optional port 1..65535; nothing that could smuggle in a scheme,
+// credentials, a path or options. Every proxy that came from a table row or the store (text
+// that may come from a web page) passes this before it reaches curl.
+bool isPlainProxyName(std::string_view name);
 
 }  // namespace vorsa
