@@ -462,6 +462,9 @@ void Tfrmvrdl::FormClose() {
     // validation loop that is still issuing checks stops at its next row.
     harvestShutdown();
     m_state.StopFlag = true;
+    // A harvest of "下载并验证" that ends inside this close must not start its validation.
+    if (m_run)
+        m_run->shutdown();
     // The close can run inside a command that still holds Daili (its status messages let
     // events run), so the object itself goes with the window, once no handler is on the
     // stack; nothing reaches it after harvestShutdown().

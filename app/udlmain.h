@@ -76,7 +76,7 @@ public:
 
     // Runs a command handler; an error it raises is shown in a message box titled with the
     // application title. This is the program's default error report.
-    void runCommand(const std::function<void()>& handler);
+    void runCommand(const std::function<void()>& handler) override;
 
     // Components, by their names, for the layout and for tests.
     QWidget* Panel2 = nullptr;

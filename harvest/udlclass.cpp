@@ -42,9 +42,11 @@ void tdaili::startJob(SourceWorker* worker, const std::string& text) {
         return;
     }
     std::weak_ptr<int> token = m_token;
+    // The completion runs from the event loop, outside any command: an error in JobDone,
+    // listtable or the validation it starts goes to the window's error report.
     worker->OnTerminate = [this, token](TWorkerThread*) {
         if (token.lock())
-            JobDone();
+            m_host.runCommand([this] { JobDone(); });
     };
     worker->FreeOnTerminate = true;
     worker->Start();
@@ -113,7 +115,7 @@ void tdaili::JobDone() {
     // The download command's status messages let completions run between its job starts: a
     // quick job may end before the next one has started. The harvest has not ended then;
     // the command finishes it once its last job has started.
-    if (m_starting) {
+    if (m_starting > 0) {
         m_endedWhileStarting = true;
         return;
     }
@@ -121,6 +123,9 @@ void tdaili::JobDone() {
 }
 
 void tdaili::finishHarvest() {
+    // The window closed inside the download command: its table is no longer shown.
+    if (!harvestAlive())
+        return;
     // Cleared before listtable, not after it: listtable may start a validation run, which
     // sets Busy for as long as its checks are out.
     m_host.state().Busy = false;
@@ -128,12 +133,13 @@ void tdaili::finishHarvest() {
 }
 
 void tdaili::beginStarts() {
-    m_starting = true;
-    m_endedWhileStarting = false;
+    if (m_starting++ == 0)
+        m_endedWhileStarting = false;
 }
 
 void tdaili::endStarts() {
-    m_starting = false;
+    if (--m_starting > 0)
+        return;
     if (m_endedWhileStarting && JobCount == 0) {
         m_endedWhileStarting = false;
         finishHarvest();

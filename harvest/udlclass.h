@@ -45,7 +45,8 @@ public:
     void JobDone();
 
     // The download command brackets its job starts with these: a harvest whose jobs all
-    // ended before the last start is finished (listtable) when the starts are over.
+    // ended before the last start is finished (listtable) when the starts are over. Commands
+    // nest (one can run inside another's status messages), so the brackets are counted.
     void beginStarts();
     void endStarts();
 
@@ -59,7 +60,7 @@ private:
     std::shared_ptr<SharedUrlList> m_article;
     // Completions of workers that outlive this object find the token gone and do nothing.
     std::shared_ptr<int> m_token;
-    bool m_starting = false;
+    int m_starting = 0;  // download commands that are still starting jobs
     bool m_endedWhileStarting = false;
 };
 

@@ -19,7 +19,10 @@ void parseDownurlLines(const std::vector<std::string>& lines, const RowSink& emi
     }
     // Latin-1 maps each byte to one character, so no GBK byte can pass for an ASCII digit and
     // match offsets stay byte offsets. Without the Unicode option \d is 0-9 only.
-    static const QRegularExpression pattern(QStringLiteral("\\d+\\.\\d+\\.\\d+\\.\\d+\\:\\d+"));
+    // One per thread: several custom-URL workers parse at once, and QRegularExpression is
+    // reentrant, not thread-safe.
+    thread_local const QRegularExpression pattern(
+        QStringLiteral("\\d+\\.\\d+\\.\\d+\\.\\d+\\:\\d+"));
     const QString text = QString::fromLatin1(joined.data(), static_cast<qsizetype>(joined.size()));
     QRegularExpressionMatchIterator it = pattern.globalMatch(text);
     while (it.hasNext()) {

@@ -123,20 +123,30 @@ std::string cut(std::string_view bytes, std::size_t maxBytes) {
     return std::string(bytes.substr(0, pos));
 }
 
-std::string toUpperAscii(std::string_view bytes) {
+namespace {
+
+// Shifts the letters first..last by delta, character by character: the trail byte of a
+// double-byte character may be a letter (縣 is BF 68) and stays as it is.
+std::string shiftAsciiLetters(std::string_view bytes, char first, char last, int delta) {
     std::string out(bytes);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    for (std::size_t pos = 0; pos < out.size();) {
+        const std::size_t len = charLength(out, pos);
+        char& c = out[pos];
+        if (len == 1 && c >= first && c <= last)
+            c = static_cast<char>(c + delta);
+        pos += len;
+    }
     return out;
 }
 
+}  // namespace
+
+std::string toUpperAscii(std::string_view bytes) {
+    return shiftAsciiLetters(bytes, 'a', 'z', 'A' - 'a');
+}
+
 std::string toLowerAscii(std::string_view bytes) {
-    std::string out(bytes);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
+    return shiftAsciiLetters(bytes, 'A', 'Z', 'a' - 'A');
 }
 
 std::string trim(std::string_view bytes) {

@@ -27,7 +27,8 @@ std::string cut(std::string_view bytes, std::size_t maxBytes);
 // (0x81..0xFE) followed by any byte, else 1.
 std::size_t charLength(std::string_view bytes, std::size_t pos);
 
-// ASCII-only case changes: other bytes, Chinese text included, stay as they are.
+// ASCII-only case changes: other bytes, Chinese text included, stay as they are, and so
+// does the trail byte of a double-byte character even where it is a letter.
 std::string toUpperAscii(std::string_view bytes);
 std::string toLowerAscii(std::string_view bytes);
 

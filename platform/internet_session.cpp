@@ -17,48 +17,6 @@ namespace {
 
 std::atomic<std::uint32_t> g_defaultReceiveTimeout{30000};
 
-// A proxy name taken from a table row: a host name, an IPv4 address or a bracketed IPv6
-// address, and an optional port 1..65535; nothing that could smuggle in a scheme,
-// credentials or options.
-bool isPlainProxyName(std::string_view name) {
-    if (name.empty() || name.size() > 255)
-        return false;
-    std::string_view host = name;
-    std::string_view port;
-    if (name.front() == '[') {
-        const auto close = name.find(']');
-        if (close == std::string_view::npos || close < 2)
-            return false;
-        host = name.substr(1, close - 1);
-        const std::string_view rest = name.substr(close + 1);
-        if (!rest.empty() && (rest.front() != ':' || rest.size() < 2))
-            return false;
-        port = rest.empty() ? rest : rest.substr(1);
-        if (!std::all_of(host.begin(), host.end(),
-                         [](unsigned char c) { return std::isxdigit(c) || c == ':' || c == '.'; }))
-            return false;
-    } else {
-        const auto colon = name.find(':');
-        if (colon != std::string_view::npos) {
-            host = name.substr(0, colon);
-            port = name.substr(colon + 1);
-            if (port.empty())
-                return false;
-        }
-        if (host.empty() || !std::all_of(host.begin(), host.end(), [](unsigned char c) {
-                return std::isalnum(c) || c == '.' || c == '-' || c == '_';
-            }))
-            return false;
-    }
-    if (port.empty())
-        return true;
-    if (port.size() > 5 ||
-        !std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
-        return false;
-    const int value = std::stoi(std::string(port));
-    return value >= 1 && value <= 65535;
-}
-
 bool isHttpUrl(const std::string& url) {
     auto startsWith = [&](const char* p) {
         const std::size_t n = std::strlen(p);
@@ -138,13 +96,18 @@ std::unique_ptr<net::Transfer> makeTransfer(const SessionOptions& o, const std::
 std::unique_ptr<InternetRequest> requestFrom(net::Transfer& t) {
     if (!t.answered())
         return nullptr;
-    return std::make_unique<InternetRequest>(t.status(), t.takeBody(), t.bodyFailed());
+    return std::make_unique<InternetRequest>(t.status(), t.takeBody(), t.bodyFailed(),
+                                             t.doneTick());
 }
 
 }  // namespace
 
-InternetRequest::InternetRequest(long status, std::string body, bool bodyFailed)
-    : m_status(status), m_body(std::move(body)), m_bodyFailed(bodyFailed) {}
+InternetRequest::InternetRequest(long status, std::string body, bool bodyFailed,
+                                 std::uint32_t arrivedTick)
+    : m_arrivedTick(arrivedTick),
+      m_status(status),
+      m_body(std::move(body)),
+      m_bodyFailed(bodyFailed) {}
 
 bool InternetRequest::queryStatusCode(std::string& text) const {
     if (m_status <= 0)

@@ -36,10 +36,14 @@ public:
     // at the end of what was received. False when the body broke off before any byte came.
     bool readFile(char* buffer, std::size_t size, std::size_t& read);
 
+    // The tick count (GetTickCount) when the reply was in, read on the network side.
+    std::uint32_t arrivedTick() const { return m_arrivedTick; }
+
     // For the layer itself.
-    InternetRequest(long status, std::string body, bool bodyFailed);
+    InternetRequest(long status, std::string body, bool bodyFailed, std::uint32_t arrivedTick = 0);
 
 private:
+    std::uint32_t m_arrivedTick = 0;
     long m_status = 0;
     std::string m_body;
     std::size_t m_readPos = 0;

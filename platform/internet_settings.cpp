@@ -337,4 +337,8 @@ std::string proxyForScheme(const std::string& proxyServer, const std::string& sc
     return scheme == "https" ? http : std::string();
 }
 
+bool isPlainProxyName(std::string_view name) {
+    return parseProxyEntry(name).has_value();
+}
+
 }  // namespace vorsa

@@ -55,5 +55,9 @@ struct ProxyEntry {
     int port = 0;
 };
 std::optional<ProxyEntry> parseProxyEntry(std::string_view text);
+// A proxy name as curl may be given it (parseProxyEntry accepts it). Every proxy that came
+// from a table row or the store (text that may come from a web page) passes this before it
+// reaches curl.
+bool isPlainProxyName(std::string_view name);
 
 }  // namespace vorsa

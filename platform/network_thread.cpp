@@ -1,5 +1,7 @@
 #include "platform/network_thread.h"
 
+#include "platform/tick_count.h"
+
 #include <unordered_map>
 #include <vector>
 
@@ -41,6 +43,7 @@ std::size_t Transfer::onWrite(char* data, std::size_t size, std::size_t n, void*
 }
 
 void Transfer::finish(CURLcode result) {
+    m_doneTick = GetTickCount();
     long code = 0;
     curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &code);
     m_status = code;

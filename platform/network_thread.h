@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -34,6 +35,11 @@ public:
             m_done(*this);
     }
 
+    // The tick count (GetTickCount) when curl had ended the transfer: the moment the reply
+    // was in, taken on the network side so that the time a result waits to be handled on
+    // the main thread never counts.
+    std::uint32_t doneTick() const { return m_doneTick; }
+
     // A status line came back (a refused, timed-out or garbled exchange has none).
     bool answered() const { return m_status > 0; }
     long status() const { return m_status; }
@@ -52,6 +58,7 @@ private:
     bool m_stoppedAtLimit = false;
     long m_status = 0;
     bool m_bodyFailed = false;
+    std::uint32_t m_doneTick = 0;
 };
 
 // Lives from its first use to the end of the process. Transfers still running when the

@@ -19,6 +19,7 @@ constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows N
 
 std::mutex g_limitsMutex;
 DownloadLimits g_limits;
+DownloadObserver g_observer;
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -83,13 +84,37 @@ DownloadLimits downloadLimits() {
     return g_limits;
 }
 
+void setDownloadObserver(DownloadObserver observer) {
+    std::lock_guard lock(g_limitsMutex);
+    g_observer = std::move(observer);
+}
+
 int URLDownloadToFile(const std::string& url, const std::string& path) {
+    DownloadObserver observer;
+    {
+        std::lock_guard lock(g_limitsMutex);
+        observer = g_observer;
+    }
+    if (observer)
+        observer(url, path);
     if (url.empty() || path.empty() || url.find('\0') != std::string::npos ||
         path.find('\0') != std::string::npos)
         return -1;
     const std::string scheme = schemeOf(url);
     if (scheme != "http" && scheme != "https")
         return CURLE_UNSUPPORTED_PROTOCOL;
+    // The program's downloads follow the system proxy of the store, and nothing else: an
+    // empty proxy also keeps http_proxy and friends of the environment out. The store's
+    // ProxyServer may be text from a web page (a harvested row): only a plain host:port
+    // reaches curl.
+    std::string proxy;
+    if (const auto server = preconfiguredProxy())
+        proxy = proxyForScheme(*server, scheme);
+    if (!proxy.empty()) {
+        if (!isPlainProxyName(proxy))
+            return CURLE_COULDNT_RESOLVE_PROXY;
+        proxy = "http://" + proxy;
+    }
     initCurlOnce();
     const DownloadLimits limits = downloadLimits();
 
@@ -123,13 +148,6 @@ int URLDownloadToFile(const std::string& url, const std::string& path) {
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024L);
 
-    // The program's downloads follow the system proxy of the store, and nothing else: an
-    // empty proxy also keeps http_proxy and friends of the environment out.
-    std::string proxy;
-    if (const auto server = preconfiguredProxy())
-        proxy = proxyForScheme(*server, scheme);
-    if (!proxy.empty() && proxy.find("://") == std::string::npos)
-        proxy = "http://" + proxy;
     curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
 

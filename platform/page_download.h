@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace vorsa {
@@ -14,7 +15,9 @@ namespace vorsa {
 // decoded (gzip, deflate) as a browser would; a transfer that cannot connect, takes longer
 // than the whole-transfer time, or moves no byte for stallSeconds fails; a decoded body above
 // maxBytes fails. When the Internet Settings store has ProxyEnable=1 the request goes through
-// its ProxyServer, otherwise direct (proxy variables of the environment are ignored).
+// its ProxyServer, otherwise direct (proxy variables of the environment are ignored); a
+// ProxyServer that is not a plain host:port is never handed to curl, and the download fails
+// with CURLE_COULDNT_RESOLVE_PROXY.
 // Failure values: a libcurl error code (1..99), the HTTP status of a non-2xx answer
 // (100..599), or -1 for a bad argument or a local file error. Safe to call from any thread.
 int URLDownloadToFile(const std::string& url, const std::string& path);
@@ -29,5 +32,10 @@ struct DownloadLimits {
 
 void setDownloadLimits(const DownloadLimits&);  // tests inject short ones
 DownloadLimits downloadLimits();
+
+// Tests watch the downloads: called on the downloading thread as each URLDownloadToFile
+// begins, with its URL and target path. An empty function removes it.
+using DownloadObserver = std::function<void(const std::string& url, const std::string& path)>;
+void setDownloadObserver(DownloadObserver observer);
 
 }  // namespace vorsa

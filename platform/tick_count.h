@@ -15,7 +15,9 @@ public:
 // The tick count of the steady clock, in milliseconds, truncated to 32 bits.
 std::uint32_t GetTickCount();
 
-// Tests put their own source in place (nullptr restores the clock). Read on the main thread.
+// Tests put their own source in place (nullptr restores the clock). Read on the main thread
+// (a check's start) and on the network thread (the moment its reply is in), so a source must
+// be safe to read from any thread.
 void setTickSource(const TickSource* source);
 
 }  // namespace vorsa

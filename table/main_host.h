@@ -4,6 +4,7 @@
 #include "table/shared_state.h"
 #include "table/string_grid_model.h"
 
+#include <functional>
 #include <string>
 
 namespace vorsa {
@@ -46,6 +47,10 @@ public:
     // The de-duplication step after a harvest, and the validation start command.
     virtual void listtable() = 0;
     virtual void actcheckExecute() = 0;
+
+    // Runs work that starts from the event loop rather than from a command (a harvest's
+    // completion); an error it raises ends it with the default error report, as for a command.
+    virtual void runCommand(const std::function<void()>& command) = 0;
 };
 
 }  // namespace vorsa

@@ -1,6 +1,7 @@
 #include "validation/ra_vinet_checker.h"
 
 #include "platform/codec.h"
+#include "platform/tick_count.h"
 
 #include <atomic>
 
@@ -80,18 +81,25 @@ bool TRaVInetChecker::StartCheck() {
     return m_session->openUrlAsync(Url, kBodyBytes, [context](InternetRequest* request) {
         // Network thread: only the reply and this start's context are touched here.
         const bool passed = checkPasses(request);
-        context->window->post([passed](QObject* window) {
-            static_cast<TRaVInetChecker*>(window)->windowProc(WM_CHECKCOMPLETE, passed ? 1 : 0);
+        const std::uint32_t arrived = request ? request->arrivedTick() : GetTickCount();
+        context->window->post([passed, arrived](QObject* window) {
+            static_cast<TRaVInetChecker*>(window)->windowProc(WM_CHECKCOMPLETE, passed ? 1 : 0,
+                                                              arrived);
         });
     });
 }
 
 void TRaVInetChecker::windowProc(unsigned msg, std::uint32_t wParam) {
+    windowProc(msg, wParam, msg == WM_CHECKCOMPLETE ? GetTickCount() : 0);
+}
+
+void TRaVInetChecker::windowProc(unsigned msg, std::uint32_t wParam, std::uint32_t lParam) {
     switch (msg) {
         case WM_CHECKSTATUS:
             DoStatusChange(wParam);
             break;
         case WM_CHECKCOMPLETE:
+            completetime = static_cast<std::int32_t>(lParam);
             if (OnComplete)
                 OnComplete(this, wParam != 0);
             break;

@@ -44,6 +44,9 @@ public:
     TOnStatusChangeEvent OnStatusChange;
     TOnCompleteEvent OnComplete;
     std::int32_t starttime = 0;
+    // The tick count (GetTickCount) when the reply of the last asynchronous check was in, or
+    // when the check gave up; taken on the network side and set just before OnComplete fires.
+    std::int32_t completetime = 0;
     std::int32_t timeout = 12500;
     std::int32_t Tag = 0;
 
@@ -51,7 +54,10 @@ public:
     // synchronously, the server answered (whatever the status). False: nothing was issued.
     bool StartCheck();
 
-    // The message window's procedure; the network thread reaches it only by posting.
+    // The message window's procedure; the network thread reaches it only by posting. The
+    // second parameter of WM_CHECKCOMPLETE is the tick count when the reply was in; a message
+    // sent without one counts as arriving now.
+    void windowProc(unsigned msg, std::uint32_t wParam, std::uint32_t lParam);
     void windowProc(unsigned msg, std::uint32_t wParam);
 
     // The receive timeout of every check's session (tests make it short).

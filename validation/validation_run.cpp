@@ -50,7 +50,7 @@ std::string ValidationRun::checkUrl() const {
 
 void ValidationRun::actcheckExecute() {
     SharedState& st = m_host.state();
-    if (st.Busy)
+    if (st.Busy || m_closed)
         return;
     st.Busy = true;
     st.CheckDone = false;
@@ -117,7 +117,9 @@ void ValidationRun::vailproxy() {
     if (m_run != run)
         return;
     m_loopDone = true;
-    if (m_active && !st.CheckDone && (st.PendingChecks <= 0 || m_outstanding == 0))
+    // A check of this run still out finalises the run when it completes (PendingChecks may
+    // be 0 already, from completions of an earlier run).
+    if (m_active && !st.CheckDone && m_outstanding == 0)
         finalise();
 }
 
@@ -148,7 +150,12 @@ void ValidationRun::mycomplete(TRaVInetChecker* Sender, bool Connected) {
     if (Connected) {
         const int slot = row >= 0 && row < static_cast<int>(st.Checkers.size()) ? row : -1;
         const TRaVInetChecker* timed = slot >= 0 && st.Checkers[slot] ? st.Checkers[slot] : Sender;
-        const std::uint32_t speed = GetTickCount() - static_cast<std::uint32_t>(timed->starttime);
+        // When the reply was in, not when this handler runs: completions wait for the issuing
+        // loop's pause. A late reply to an earlier check of the row is timed as it is handled,
+        // since it may have come before the current checker started.
+        const std::uint32_t done =
+            timed == Sender ? static_cast<std::uint32_t>(Sender->completetime) : GetTickCount();
+        const std::uint32_t speed = done - static_cast<std::uint32_t>(timed->starttime);
         if (rowShown) {
             grid.setCell(5, row, texts().passed);
             grid.setCell(6, row, std::to_string(speed));

@@ -21,7 +21,10 @@ namespace vorsa {
 // Choices of our own:
 // - A run with nothing to wait for (no rows, every StartCheck false, a stop while none of its
 //   checks is outstanding, rows removed while it ran) ends with the same finalisation, right
-//   after the issuing loop, instead of leaving Busy set for good.
+//   after the issuing loop, instead of leaving Busy set for good. While a check of the run is
+//   still out, the run waits for the next completion, even when PendingChecks is down to 0.
+// - The speed is the reply's arrival time (taken on the network side) less the start: the
+//   completion itself is handled only after the loop's pause.
 // - Rows above 10000 are checked too: Checkers grows with the grid.
 // - When the pruning leaves no record the grid shows only its header, and the closing count
 //   says 0.
@@ -49,6 +52,8 @@ public:
 
     void actcheckExecute();
     void actstopExecute();
+    // The window has closed: no run starts from now on (a harvest may still end and ask).
+    void shutdown() { m_closed = true; }
     void vailproxy();
     void mycomplete(TRaVInetChecker* Sender, bool Connected);
 
@@ -79,7 +84,8 @@ private:
     std::uint64_t m_run = 0;
     bool m_active = false;    // a run was started and is not finalised yet
     bool m_loopDone = false;  // the issuing loop of the current run has ended
-    int m_outstanding = 0;    // checks of the current run still to complete
+    bool m_closed = false;
+    int m_outstanding = 0;  // checks of the current run still to complete
 };
 
 }  // namespace vorsa

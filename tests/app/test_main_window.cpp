@@ -1,5 +1,6 @@
 #include "app/udlmain.h"
 #include "components/uvrpngbtn.h"
+#include "harvest/worker_thread.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
 #include "platform/internet_settings.h"
@@ -419,6 +420,30 @@ private Q_SLOTS:
         w->runCommand([] { throw std::runtime_error(vorsa::gbk::text("无法读取文件")); });
         QCOMPARE(title, u8("Vorsa智能代理"));
         QCOMPARE(text, u8("无法读取文件"));
+    }
+
+    void noValidationStartsAfterTheWindowClosed() {
+        // The window closes while listtable shows its count; its wait and the validation
+        // start of "下载并验证" come after that and must find the window closed.
+        auto w = makeWindow();
+        vorsa::ProxyTable& t = w->table();
+        t.opentable();
+        t.addrecord();
+        t.setfield(vorsa::Field::Ip, "127.0.0.1");
+        t.setfield(vorsa::Field::Port, "9");
+        t.postrecord();
+        w->state().CheckAfterDown = true;
+        QTimer::singleShot(0, w.get(), [&w] { w->close(); });
+        w->listtable();
+        QVERIFY(!w->isVisible());
+        QVERIFY(w->state().StopFlag);
+        QVERIFY(!w->state().Busy);
+        // A run would have pruned the unverified row and announced its count.
+        QTest::qWait(300);
+        QCOMPARE(w->stbPanels[0]->text(), u8("共有1个代理"));
+        QCOMPARE(w->table().count(), 1);
+        w.reset();
+        vorsa::harvestRevive();
     }
 
     void downOptionRoundTrips_data() {

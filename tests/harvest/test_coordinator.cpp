@@ -183,6 +183,100 @@ TEST_F(CoordinatorTest, JobsEndingBetweenStartsFinishTheHarvestOnceAfterTheComma
         << "listtable ran while jobs were still being started";
 }
 
+TEST_F(CoordinatorTest, AnErrorInTheCompletionEndsWithTheErrorReport) {
+    // listtable runs from the last job's completion, outside any command: an error there is
+    // reported like a command's, and the program goes on.
+    host.groups[0] = false;
+    host.groups[1] = true;
+    host.onListtable = [this] { host.table().deleterecord(); };  // the table is empty
+    actdownExecute(host, *daili);
+    ASSERT_TRUE(waitForJobs());
+    ASSERT_TRUE(test::pumpUntil([this] { return count("listtable") == 1; }));
+    test::pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(host.events.back(), "error:ProxyTable is empty: no record to delete");
+    EXPECT_EQ(count("listtable"), 1);
+    EXPECT_FALSE(host.state().Busy);
+}
+
+// A second download command can run inside the first one (its status messages let events
+// run). The harvest still ends once, after the last start of the outer command and the last
+// job of both.
+TEST_F(CoordinatorTest, InnerCommandEndingFirstDoesNotFinishTheOuterHarvestEarly) {
+    host.groups[0] = host.groups[1] = true;
+    host.pumpEvents = true;
+    int calls = 0;
+    bool inner = false;
+    host.onProcessMessages = [&] {
+        if (inner)
+            return;
+        ++calls;
+        if (calls == 1) {  // the outer command's first start message
+            inner = true;
+            actdownExecute(host, *daili);
+            inner = false;
+        } else if (calls == 2) {  // the outer command's second start: every job has ended
+            inner = true;
+            ASSERT_TRUE(test::pumpUntil([&] { return daili->JobCount == 0; }));
+            inner = false;
+        }
+    };
+    actdownExecute(host, *daili);
+    host.onProcessMessages = nullptr;
+    ASSERT_TRUE(waitForJobs());
+    ASSERT_TRUE(test::pumpUntil([] { return harvestRunningWorkers() == 0; }));
+    test::pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(count("listtable"), 1);
+    const auto lastStart = std::find(host.events.rbegin(), host.events.rend(), kAnti);
+    const auto listed = std::find(host.events.rbegin(), host.events.rend(), "listtable");
+    ASSERT_NE(listed, host.events.rend());
+    EXPECT_LT(listed - host.events.rbegin(), lastStart - host.events.rbegin())
+        << "listtable ran before the outer command's last start";
+    EXPECT_FALSE(host.state().Busy);
+}
+
+TEST_F(CoordinatorTest, InnerCommandAfterTheOuterJobsEndedStillFinishesTheHarvest) {
+    host.groups[0] = false;
+    host.groups[2] = true;
+    daili->CustomUrls->append(closedBase + "/c0.html");
+    host.pumpEvents = true;
+    bool inner = false;
+    host.onProcessMessages = [&] {
+        if (inner)
+            return;
+        inner = true;
+        // The outer command's only job ends while it is still starting; then a command that
+        // starts nothing runs inside it.
+        ASSERT_TRUE(test::pumpUntil([&] { return daili->JobCount == 0; }));
+        const bool groups[3] = {host.groups[0], host.groups[1], host.groups[2]};
+        host.groups[0] = host.groups[1] = host.groups[2] = false;
+        actdownExecute(host, *daili);
+        std::copy(groups, groups + 3, host.groups);
+    };
+    actdownExecute(host, *daili);
+    host.onProcessMessages = nullptr;
+    ASSERT_TRUE(waitForJobs());
+    test::pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(count("listtable"), 1);
+    EXPECT_FALSE(host.state().Busy);
+}
+
+TEST_F(CoordinatorTest, NoListtableAfterTheWindowClosedInsideTheCommand) {
+    host.groups[0] = false;
+    host.groups[2] = true;
+    daili->CustomUrls->append(closedBase + "/c0.html");
+    host.pumpEvents = true;
+    host.onProcessMessages = [&] {
+        host.onProcessMessages = nullptr;
+        // The job ends while the command is still starting, then the window closes.
+        ASSERT_TRUE(test::pumpUntil([&] { return daili->JobCount == 0; }));
+        harvestShutdown();
+    };
+    actdownExecute(host, *daili);
+    test::pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(count("listtable"), 0);
+    harvestRevive();
+}
+
 TEST_F(CoordinatorTest, JobCountNeverBelowZero) {
     daili->JobDone();
     EXPECT_EQ(daili->JobCount, 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vorsa {
@@ -64,6 +65,30 @@ TEST(Downurl, TenMegabyteLine) {
     EXPECT_EQ(found.front(), "12.34.56.78|3128");
     EXPECT_EQ(found.size(),
               (line.size() - 6) / std::string("12.34.56.78:3128 <td>\xB6\xA5 ").size());
+}
+
+TEST(Downurl, WorkersParseAtTheSameTime) {
+    // Several custom-URL workers parse their pages at once.
+    Lines page;
+    for (int i = 0; i < 2000; ++i)
+        page.push_back("<p>10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ":" +
+                       std::to_string(1000 + i) + " \xB6\xA5</p>");
+    const std::vector<std::string> want = rows(page);
+    ASSERT_EQ(want.size(), 2000u);
+    std::vector<std::vector<std::string>> got(6);
+    std::vector<std::thread> threads;
+    for (auto& out : got)
+        threads.emplace_back([&page, &out] {
+            for (int round = 0; round < 5; ++round) {
+                out.clear();
+                parseDownurlLines(
+                    page, [&out](const HarvestRow& r) { out.push_back(r.Ip + "|" + r.Port); });
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    for (const auto& out : got)
+        EXPECT_EQ(out, want);
 }
 
 TEST(Downurl, BinaryGarbage) {

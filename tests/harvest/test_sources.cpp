@@ -261,6 +261,9 @@ TEST(HaozsParser, UpperCasedCellsKeepChineseBytes) {
     const Lines lines = Lines{"<p>"} + haozsRow("abc", "8O", loc) + Lines{"<p>"};
     EXPECT_EQ(parse(parseHaozsLines, lines),
               (Rows{{"ABC", "8O", "", gbk::text("浙江省 HANGZHOU")}}));
+    // 縣 is BF 68, whose trail byte is an 'h': it stays BF 68.
+    const Lines county = Lines{"<p>"} + haozsRow("a", "80", gbk::text("縣 xian")) + Lines{"<p>"};
+    EXPECT_EQ(parse(parseHaozsLines, county), (Rows{{"A", "80", "", gbk::text("縣 XIAN")}}));
 }
 
 // ---- proxynet -----------------------------------------------------------------------------
@@ -302,6 +305,9 @@ TEST(ProxynetParser, StartAndEnd) {
              head + row + row + repeated("", 1),
              {parsed}},
             {"trimmed table end", head + Lines{"\t </table>\r "} + row + repeated("", 8), {}},
+            {"double-byte characters keep their trail bytes",
+             head + netRow("1.1.1.1", "80", "http", gbk::text("縣 lima")) + repeated("", 8),
+             {{"1.1.1.1", "80", "HTTP", gbk::text("縣 LIMA")}}},
             {"table end with text is a row",
              head + Lines{"</table><td>x</td>"} + repeated("", 14),
              {{"X", "", "", ""}}},

@@ -273,6 +273,12 @@ TEST_F(PageDownload, FollowsTheStoreProxyOnlyWhenEnabled) {
         {0, dead, dead.c_str(), true},  // and the environment's proxy stays out
         {2, dead, nullptr, true},       // only exactly 1 switches it on
         {1, "", dead.c_str(), true},    // nothing to go through
+        // Text in the store that is not a plain host:port never reaches curl, even where curl
+        // would make a working proxy of it.
+        {1, "http://" + proxy.address(), nullptr, false},
+        {1, "user:pw@" + proxy.address(), nullptr, false},
+        {1, "http=http://" + proxy.address(), nullptr, false},
+        {1, proxy.address() + "/x", nullptr, false},
     };
     for (const ProxyCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.enable) + " " + c.server);

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <exception>
+
 namespace vorsa::test {
 
 FakeHost::FakeHost() {
@@ -61,6 +63,16 @@ void FakeHost::actcheckExecute() {
     events.emplace_back("actcheckExecute");
     if (onActcheck)
         onActcheck();
+}
+
+void FakeHost::runCommand(const std::function<void()>& command) {
+    try {
+        command();
+    } catch (const std::exception& e) {
+        events.push_back("error:" + utf8(e.what()));
+    } catch (...) {
+        events.emplace_back("error:unknown");
+    }
 }
 
 void appendRow(ProxyTable& t, const std::string& ip, const std::string& port, const char* protocol,

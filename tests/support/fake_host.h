@@ -29,6 +29,8 @@ public:
     void actcheckExecute() override;
     void showMessage(const std::string& text) override;
     void navigate(const std::string& url) override;
+    // Records an error as "error:<what() as UTF-8>" instead of showing a message box.
+    void runCommand(const std::function<void()>& command) override;
 
     // The last text of each status panel, as UTF-8.
     std::string panel1() const { return m_panel1; }

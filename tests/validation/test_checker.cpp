@@ -2,8 +2,12 @@
 #include "validation/ra_vinet_checker.h"
 
 #include "platform/codec.h"
+#include "platform/tick_count.h"
 #include "sandbox/sandbox.h"
+#include "table/grid_routines.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/tinyproxy.h"
+#include "validation/validation_run.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -252,6 +256,59 @@ TEST_F(CheckerTest, ADestroyedCheckerDropsItsLateResult) {
     QThread::msleep(kReceiveTimeoutMs + 500);
     waitFor(0, 0);
     EXPECT_TRUE(completions.empty());
+}
+
+// The steady clock moved so that the 32-bit count wraps 200 ms after the test starts; read
+// on the main thread and the network thread alike.
+struct WrappingTicks : TickSource {
+    std::int64_t offset = 0;
+    static std::int64_t steadyMs() {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+    std::uint32_t ticks() const override {
+        return static_cast<std::uint32_t>(static_cast<std::uint64_t>(steadyMs() + offset));
+    }
+};
+
+TEST_F(CheckerTest, RunSpeedsAreTheProxiesOwnTimesNotThePacing) {
+    // Real pauses of 150 ms between the checks: a completion is only handled after the pause,
+    // but its speed is the time its reply took.
+    sandbox::Options o;
+    o.proxies = {{Behaviour::ForwardDelayed, 400},
+                 {Behaviour::ForwardDelayed, 40},
+                 {Behaviour::ForwardDelayed, 5}};
+    sandbox::Sandbox web(o);
+    WrappingTicks ticks;
+    ticks.offset = (std::int64_t{1} << 32) - 200 - WrappingTicks::steadyMs();
+    setTickSource(&ticks);
+
+    test::FakeHost host;
+    host.pumpEvents = true;
+    host.realPauses = true;
+    ValidationRun run(host);
+    run.setCheckUrl(web.url("/ip2city.asp"));
+    for (const sandbox::Proxy& p : web.proxies())
+        test::appendRow(host.table(), p.address, std::to_string(p.port));
+    refreshgrid(host);
+    run.actcheckExecute();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!host.state().CheckDone && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(2);
+    }
+    setTickSource(nullptr);
+    ASSERT_TRUE(host.state().CheckDone);
+
+    ASSERT_EQ(host.grid().gridRowCount(), 4);
+    const int delays[] = {5, 40, 400};  // fastest first
+    for (int r = 1; r <= 3; ++r) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(host.grid().cell(1, r), web.proxies()[std::size_t(3 - r)].address);
+        const int speed = std::stoi(host.grid().cell(6, r));
+        EXPECT_GE(speed, delays[r - 1]);
+        EXPECT_LT(speed, delays[r - 1] + 25);
+    }
 }
 
 // The pass rule on replies built by hand: which bytes count, and that a non-200 reply's

@@ -348,6 +348,45 @@ TEST_F(ValidationRunTest, CompletionBetweenFlagResetAndLoopCannotFinaliseTheNewR
     EXPECT_EQ(host.state().PendingChecks, 3);
 }
 
+TEST_F(ValidationRunTest, LoopEndingWithPendingAtZeroWaitsForItsOwnCheckInFlight) {
+    // Run 1 stops with row 2's check still out; its late result is counted against run 2,
+    // whose last start fails: PendingChecks reaches 0 while run 2's own check of row 2 is in
+    // flight. That check decides its row; the run ends with it, not before.
+    rows(2);
+    afterStart = [this](TRaVInetChecker&) {
+        if (started.size() == 2)
+            run.actstopExecute();
+    };
+    run.actcheckExecute();
+    complete(started[0], true);  // finalises run 1
+    TRaVInetChecker* late = started[1];
+    afterStart = nullptr;
+    appendRow(host.table(), "10.0.0.7", "80");
+    appendRow(host.table(), "10.0.0.8", "80");
+    refreshgrid(host);  // 10.0.0.1 (verified), 10.0.0.7, 10.0.0.8
+    started.clear();
+    startResult = [](int row) { return row == 2; };
+    host.onProcessMessages = [&] {
+        if (late && started.size() == 1) {
+            complete(late, false);
+            late = nullptr;
+        }
+    };
+    run.actcheckExecute();
+    host.onProcessMessages = nullptr;
+    ASSERT_EQ(started.size(), 3u);
+    EXPECT_LE(host.state().PendingChecks, 0);
+    EXPECT_TRUE(host.state().Busy) << "finalised with a check of the run still in flight";
+    EXPECT_FALSE(host.state().CheckDone);
+
+    ticks.now = static_cast<std::uint32_t>(startedFor(2)->starttime) + 90;
+    complete(startedFor(2), true);
+    EXPECT_FALSE(host.state().Busy);
+    EXPECT_EQ(gridIps(), (std::vector<std::string>{"10.0.0.1", "10.0.0.7"}));
+    EXPECT_EQ(cell(6, 2), "90");
+    EXPECT_EQ(lastInfo(), " 验证结束,共有2代理可用！");
+}
+
 TEST_F(ValidationRunTest, BusyBlocksAStartAndStopWhenIdleChangesNothing) {
     rows(2);
     run.actstopExecute();
