@@ -84,6 +84,11 @@ DownloadLimits downloadLimits() {
 }
 
 int URLDownloadToFile(const std::string& url, const std::string& path) {
+    return URLDownloadToFile(url, path, downloadLimits());
+}
+
+int URLDownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits) {
     if (url.empty() || path.empty() || url.find('\0') != std::string::npos ||
         path.find('\0') != std::string::npos)
         return -1;
@@ -91,7 +96,6 @@ int URLDownloadToFile(const std::string& url, const std::string& path) {
     if (scheme != "http" && scheme != "https")
         return CURLE_UNSUPPORTED_PROTOCOL;
     initCurlOnce();
-    const DownloadLimits limits = downloadLimits();
 
     std::string tmp = directoryOf(path) + "/.vorsa-download-XXXXXX";
     Sink sink;

@@ -30,4 +30,9 @@ struct DownloadLimits {
 void setDownloadLimits(const DownloadLimits&);  // tests inject short ones
 DownloadLimits downloadLimits();
 
+// The same download with limits of its own for this one call (the location lookup bounds
+// each answer more tightly than a harvest page); the process-wide limits stay as they are.
+int URLDownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits);
+
 }  // namespace vorsa
