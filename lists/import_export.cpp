@@ -302,20 +302,17 @@ void importlist(ProxyTable& table, const std::string& fileName) {
     const auto nul = bytes.find('\0');
     if (nul != std::string::npos)
         bytes.resize(nul);
-    const std::vector<std::string> lines = splitLines(bytes);
-    bytes = std::string();
-
     cleartable(table);
     table.opentable();
-    for (const std::string& line : lines) {
+    forEachLine(bytes, [&table](std::string_view line) {
         const auto colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
+        if (colon == std::string_view::npos)
+            return;
         table.addrecord();
-        table.setfield(Field::Ip, std::string_view(line).substr(0, colon));
-        table.setfield(Field::Port, std::string_view(line).substr(colon + 1));
+        table.setfield(Field::Ip, line.substr(0, colon));
+        table.setfield(Field::Port, line.substr(colon + 1));
         table.postrecord();
-    }
+    });
 }
 
 void exportlist(ProxyTable& table, const std::string& fileName, int format, const QDateTime& now,
