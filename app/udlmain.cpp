@@ -5,6 +5,8 @@
 #include "components/uvrpngbtn.h"
 #include "harvest/udlclass.h"
 #include "harvest/worker_thread.h"
+#include "lists/import_export.h"
+#include "lists/location_lookup.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
 #include "platform/proxy_announce.h"
@@ -20,6 +22,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -123,6 +126,25 @@ Tfrmvrdl::Tfrmvrdl(QWidget* parent, BrowserFactory makeBrowser) : QWidget(parent
         box.setText(u8(kTitle));
         box.setInformativeText(u8("作者：Vorsa软件工作室\n网站：") + host);
         box.exec();
+    };
+    chooseImportFile = [this] {
+        return QFileDialog::getOpenFileName(this, u8(kImportTitleUtf8), QString(),
+                                            QStringLiteral("*.txt (*.txt)"));
+    };
+    chooseExportFile = [this](QString& fileName, int& format) {
+        QStringList filters;
+        for (int f = 1; exportFilter(f); ++f)
+            filters << u8(exportFilter(f)->labelUtf8) + QStringLiteral(" (") +
+                           QString::fromLatin1(exportFilter(f)->pattern) + u')';
+        QString selected = filters.value(format - 1, filters.first());
+        const QString name = QFileDialog::getSaveFileName(
+            this, QString(), fileName, filters.join(QStringLiteral(";;")), &selected,
+            QFileDialog::DontConfirmOverwrite);
+        if (name.isEmpty())
+            return false;
+        fileName = name;
+        format = std::max<int>(1, static_cast<int>(filters.indexOf(selected)) + 1);
+        return true;
     };
     buildLayout(makeBrowser ? makeBrowser
                             : [](QWidget* owner) -> BrowserPanel* { return new TEwbCore(owner); });
@@ -260,6 +282,9 @@ void Tfrmvrdl::buildActions() {
         {"actset", &Tfrmvrdl::actsetExecute},
         {"actabout", &Tfrmvrdl::actaboutExecute},
         {"actclose", &Tfrmvrdl::actcloseExecute},
+        {"actimport", &Tfrmvrdl::actimportExecute},
+        {"actsave", &Tfrmvrdl::actsaveExecute},
+        {"actgetcity", &Tfrmvrdl::actgetcityExecute},
     };
     for (const auto& [name, handler] : bound) {
         QAction* a = ActionList1[name];
@@ -313,7 +338,7 @@ void Tfrmvrdl::buildToolbar() {
         {"vrpngbtn5", 217, 6, 29, 29, "禁用代理", &Tfrmvrdl::actstopproxyExecute, "actstopproxy"},
         {"vrpngbtn10", 250, 6, 32, 32, "设置", &Tfrmvrdl::actsetExecute, "actset"},
         {"vrpngbtn9", 280, 6, 19, 28, nullptr, &Tfrmvrdl::vrpngbtn9click, nullptr},
-        {"vrpngbtn7", 305, 6, 32, 32, "保存代理列表", nullptr, "actsave"},
+        {"vrpngbtn7", 305, 6, 32, 32, "保存代理列表", &Tfrmvrdl::actsaveExecute, "actsave"},
         {"vrpngbtn12", 343, 6, 32, 32, "退出程序", &Tfrmvrdl::actcloseExecute, "actclose"},
         {"btnvail", 381, 6, 29, 29, "网页验证", &Tfrmvrdl::actvailExecute, "actvail"},
         {"vrpngbtn6", 416, 6, 29, 29, "软件说明", &Tfrmvrdl::actaboutExecute, "actabout"},
@@ -552,4 +577,23 @@ void Tfrmvrdl::Lb2Click(QObject*) {
 
 void Tfrmvrdl::actcloseExecute(QObject*) {
     close();
+}
+
+void Tfrmvrdl::actimportExecute(QObject*) {
+    const QString name = chooseImportFile();
+    if (name.isEmpty())
+        return;
+    importChosenFile(*this, QFile::encodeName(name).toStdString());
+}
+
+void Tfrmvrdl::actsaveExecute(QObject*) {
+    QString name = QFile::decodeName(QByteArray::fromStdString(m_exportChoice.fileName));
+    int format = m_exportChoice.format;
+    if (!chooseExportFile(name, format))
+        return;
+    exportChosenFile(table(), m_exportChoice, QFile::encodeName(name).toStdString(), format);
+}
+
+void Tfrmvrdl::actgetcityExecute(QObject*) {
+    getcity(*this);
 }

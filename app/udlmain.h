@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lists/import_export.h"
 #include "table/main_host.h"
 
 #include <QWidget>
@@ -73,6 +74,9 @@ public:
     void actaboutExecute(QObject* Sender);
     void Lb2Click(QObject* Sender);
     void actcloseExecute(QObject* Sender);
+    void actimportExecute(QObject* Sender);
+    void actsaveExecute(QObject* Sender);
+    void actgetcityExecute(QObject* Sender);
 
     // Runs a command handler; an error it raises is shown in a message box titled with the
     // application title. This is the program's default error report.
@@ -102,6 +106,11 @@ public:
     // Where the desktop's browser and the about box are opened; tests replace them.
     std::function<void(const QString& url)> openInBrowser;
     std::function<void()> showAboutBox;
+    // The import and export file dialogs; tests replace them. The open dialog gives the chosen
+    // name (empty: cancelled). The save dialog opens with fileName and format (1..4), puts the
+    // choice back into both and returns false when cancelled.
+    std::function<QString()> chooseImportFile;
+    std::function<bool(QString& fileName, int& format)> chooseExportFile;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -124,4 +133,5 @@ private:
     std::string DownOption;
     bool m_shown = false;
     bool m_closed = false;
+    vorsa::ExportChoice m_exportChoice;  // what the save dialog opens with next time
 };

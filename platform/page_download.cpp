@@ -90,6 +90,11 @@ void setDownloadObserver(DownloadObserver observer) {
 }
 
 int URLDownloadToFile(const std::string& url, const std::string& path) {
+    return URLDownloadToFile(url, path, downloadLimits());
+}
+
+int URLDownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits) {
     DownloadObserver observer;
     {
         std::lock_guard lock(g_limitsMutex);
@@ -116,7 +121,6 @@ int URLDownloadToFile(const std::string& url, const std::string& path) {
         proxy = "http://" + proxy;
     }
     initCurlOnce();
-    const DownloadLimits limits = downloadLimits();
 
     std::string tmp = directoryOf(path) + "/.vorsa-download-XXXXXX";
     Sink sink;

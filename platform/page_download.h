@@ -38,4 +38,9 @@ DownloadLimits downloadLimits();
 using DownloadObserver = std::function<void(const std::string& url, const std::string& path)>;
 void setDownloadObserver(DownloadObserver observer);
 
+// The same download with limits of its own for this one call (the location lookup bounds
+// each answer more tightly than a harvest page); the process-wide limits stay as they are.
+int URLDownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits);
+
 }  // namespace vorsa

@@ -8,19 +8,7 @@ namespace vorsa {
 
 std::vector<std::string> splitLines(std::string_view bytes) {
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    const std::size_t n = bytes.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = bytes[i];
-        if (c != '\r' && c != '\n')
-            continue;
-        lines.emplace_back(bytes.substr(start, i - start));
-        if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < n)
-        lines.emplace_back(bytes.substr(start));
+    forEachLine(bytes, [&](std::string_view line) { lines.emplace_back(line); });
     return lines;
 }
 
@@ -29,6 +17,9 @@ bool readFileBytes(const std::string& path, std::string& out) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
         return false;
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        out.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     bool ok = true;
     for (;;) {

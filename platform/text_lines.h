@@ -10,6 +10,24 @@ namespace vorsa {
 // counts; a final line end does not make an empty last line.
 std::vector<std::string> splitLines(std::string_view bytes);
 
+// The same lines, handed to visit(std::string_view) one by one without copying them.
+template <typename Visit>
+void forEachLine(std::string_view bytes, Visit&& visit) {
+    std::size_t start = 0;
+    const std::size_t n = bytes.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = bytes[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        visit(bytes.substr(start, i - start));
+        if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        visit(bytes.substr(start));
+}
+
 // Reads a whole file as bytes. False when it cannot be opened or read.
 bool readFileBytes(const std::string& path, std::string& out);
 

@@ -134,4 +134,10 @@ private:
 // The GBK bytes of the check marker "您的IP地址".
 const std::string& checkMarker();
 
+// The location (GBK) that "/ips.asp?ip=X&action=2" carries in the program's layout for the
+// address ip, or "" when its page has none the program can use. Usually one of ten places
+// picked by the address; 198.51.100.1, .3, .4, .45 and .46 have pages made for test cases
+// (see README.md).
+std::string locationOf(const std::string& ip);
+
 }  // namespace vorsa::sandbox

@@ -42,7 +42,43 @@ std::uint32_t addressHash(const std::string& address) {
     return h;
 }
 
+const char* const kPlaces[] = {"北京市 联通",          "上海市 电信",           "广东省广州市 电信",
+                               "浙江省杭州市 Telecom", "江苏省南京市 联通ADSL", "四川省成都市 电信",
+                               "湖北省武汉市 移动",    "山东省济南市 网通",     "福建省厦门市 电信",
+                               "辽宁省沈阳市 联通"};
+
+// Addresses of the documentation range whose location page is made for one test case.
+struct SpecialLocation {
+    const char* ip;
+    const char* placeUtf8;
+    int linesAfter;  // lines after the marker line (the usual page has 5)
+};
+const SpecialLocation kSpecialLocations[] = {
+    {"198.51.100.1", "北京市 联通", 5},
+    {"198.51.100.3", "北京市 联通", 3},  // too close to the end: no location
+    {"198.51.100.4", "北京市 联通", 4},  // just far enough from the end
+    // 45 bytes: the first 40 end on a character boundary
+    {"198.51.100.45", "内蒙古自治区呼和浩特市赛罕区大学西街一号 ADSL", 5},
+    // 45 bytes: byte 40 is the first half of a character
+    {"198.51.100.46", "A内蒙古自治区呼和浩特市赛罕区大学西街一号院内", 5},
+};
+
+const SpecialLocation* specialLocation(const std::string& ip) {
+    for (const SpecialLocation& s : kSpecialLocations)
+        if (ip == s.ip)
+            return &s;
+    return nullptr;
+}
+
 }  // namespace
+
+std::string locationOf(const std::string& ip) {
+    if (const SpecialLocation* s = specialLocation(ip))
+        return s->linesAfter >= 4 ? gbk::text(s->placeUtf8) : std::string();
+    if (!isIpv4(ip))
+        return {};
+    return gbk::text(kPlaces[addressHash(ip) % std::size(kPlaces)]);
+}
 
 const std::string& checkMarker() {
     static const std::string marker = gbk::text("您的IP地址");
@@ -75,10 +111,7 @@ void Site::buildLookupPages() {
         gbk::text("IP地址查询") + "</title></head>\r\n<body>\r\n<p>" + gbk::text("您的IP地址是：");
     m_echoTail = "</p>\r\n</body></html>\r\n";
 
-    for (const char* place :
-         {"北京市 联通", "上海市 电信", "广东省广州市 电信", "浙江省杭州市 Telecom",
-          "江苏省南京市 联通ADSL", "四川省成都市 电信", "湖北省武汉市 移动", "山东省济南市 网通",
-          "福建省厦门市 电信", "辽宁省沈阳市 联通"})
+    for (const char* place : kPlaces)
         m_locations.push_back(gbk::text(place));
 
     m_locationHead =
@@ -141,6 +174,14 @@ HttpResponse Site::locationPage(const std::string& query) const {
     const std::string ip = queryValue(query, "ip");
     if (queryValue(query, "action") != "2" || !isIpv4(ip)) {
         r.body = m_noLocation;
+        return r;
+    }
+    if (const SpecialLocation* special = specialLocation(ip)) {
+        const std::string tail[] = {"</tr>", "</table>", "</body>", "</html>", "<!-- -->"};
+        r.body = m_locationHead + m_locationMarker + gbk::text(special->placeUtf8) + "</li><li>" +
+                 gbk::text("参考数据一：") + "</li></ul></td>\r\n";
+        for (int k = 0; k < special->linesAfter; ++k)
+            r.body += tail[k] + "\r\n";
         return r;
     }
     const std::string& place = m_locations[addressHash(ip) % m_locations.size()];

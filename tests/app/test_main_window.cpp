@@ -237,7 +237,7 @@ private Q_SLOTS:
             {"vrpngbtn5", {217, 6, 29, 29}, "禁用代理", true},
             {"vrpngbtn10", {250, 6, 32, 32}, "设置", true},
             {"vrpngbtn9", {280, 6, 19, 28}, "", true},
-            {"vrpngbtn7", {305, 6, 32, 32}, "保存代理列表", false},
+            {"vrpngbtn7", {305, 6, 32, 32}, "保存代理列表", true},
             {"vrpngbtn12", {343, 6, 32, 32}, "退出程序", true},
             {"btnvail", {381, 6, 29, 29}, "网页验证", true},
             {"vrpngbtn6", {416, 6, 29, 29}, "软件说明", true},
