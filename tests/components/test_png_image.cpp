@@ -22,9 +22,9 @@ struct Picture {
     int colorType = PNG_COLOR_TYPE_RGBA;
     int depth = 8;
     bool interlaced = false;
-    std::vector<std::uint8_t> rows;            // packed rows, as libpng takes them
-    std::vector<png_color> palette;            // PNG_COLOR_TYPE_PALETTE
-    std::vector<std::uint8_t> paletteAlpha;    // tRNS of a palette picture
+    std::vector<std::uint8_t> rows;          // packed rows, as libpng takes them
+    std::vector<png_color> palette;          // PNG_COLOR_TYPE_PALETTE
+    std::vector<std::uint8_t> paletteAlpha;  // tRNS of a palette picture
 };
 
 void appendBytes(png_structp png, png_bytep data, png_size_t n) {
@@ -139,7 +139,8 @@ TEST(DecodePng, OtherLayoutsBecomeRgba) {
         p.colorType = PNG_COLOR_TYPE_GRAY_ALPHA;
         p.depth = 16;
         p.rows = {0x80, 0x00, 0xff, 0xff, 0x10, 0x00, 0x40, 0x00};
-        cases.push_back({"grey+alpha 16-bit", p, qRgba(0x80, 0x80, 0x80, 0xff), qRgba(0x10, 0x10, 0x10, 0x40)});
+        cases.push_back(
+            {"grey+alpha 16-bit", p, qRgba(0x80, 0x80, 0x80, 0xff), qRgba(0x10, 0x10, 0x10, 0x40)});
     }
     {
         Picture p;  // RGB without alpha, interlaced
@@ -148,7 +149,8 @@ TEST(DecodePng, OtherLayoutsBecomeRgba) {
         p.colorType = PNG_COLOR_TYPE_RGB;
         p.interlaced = true;
         for (int i = 0; i < 9; ++i)
-            p.rows.insert(p.rows.end(), {std::uint8_t(i), std::uint8_t(i * 2), std::uint8_t(i * 3)});
+            p.rows.insert(p.rows.end(),
+                          {std::uint8_t(i), std::uint8_t(i * 2), std::uint8_t(i * 3)});
         cases.push_back({"RGB interlaced", p, qRgba(0, 0, 0, 255), qRgba(8, 16, 24, 255)});
     }
     for (const Case& c : cases) {
