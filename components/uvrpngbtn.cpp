@@ -15,9 +15,9 @@ void Tvrpngbtn::setHint(const QString& hint) {
 }
 
 void Tvrpngbtn::setPicture(const QImage& picture) {
-    // Premultiplied is what QPainter blends fastest; the conversion also detaches the copy.
-    m_picture = picture.isNull() ? QImage()
-                                 : picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // The button keeps its own value (QImage copies on write); premultiplied blends fastest.
+    m_picture =
+        picture.isNull() ? QImage() : picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     // A new size starts a fresh surface; at the same size the new frame is blended over
     // what the button shows, like any other repaint.
     if (fitToPicture()) {

@@ -93,13 +93,10 @@ def gear(cx, cy, r_body, r_tooth, teeth, hole):
     tooth_half = math.pi / teeth / 2.2
 
     def tooth(x, y):
-        d = math.hypot(x - cx, y - cy)
-        if d > r_tooth:
+        if math.hypot(x - cx, y - cy) > r_tooth:
             return False
-        a = math.atan2(y - cy, x - cx) % (2 * math.pi / teeth)
-        return a < 2 * tooth_half or a > 2 * math.pi / teeth - 0.0
-    teeth_shape = lambda x, y: tooth(x, y)  # noqa: E731
-    return minus(union(body, teeth_shape), circle(cx, cy, hole))
+        return math.atan2(y - cy, x - cx) % (2 * math.pi / teeth) < 2 * tooth_half
+    return minus(union(body, tooth), circle(cx, cy, hole))
 
 
 # ---- colours (R, G, B, A) ----
@@ -266,7 +263,7 @@ def frame_layers(pict, width, height, kind, unit):
     elif kind == 2:
         layers.append((rrect(0.5, 0.5, width - 0.5, height - 0.5, 4), (255, 255, 255, 130)))
         layers.append((rrect(1.5, 1.5, width - 1.5, height - 1.5, 3.2), (20, 50, 110, 110)))
-    for shape, rgba in pict:
+    for shape, _ in pict:
         layers.append((scaled(shape, unit, ox + 0.9 * unit, oy + 0.9 * unit), SHADOW))
     for shape, rgba in pict:
         layers.append((scaled(shape, unit, ox, oy), rgba))
@@ -302,7 +299,7 @@ def write_png(path, width, height, rows):
         f.write(png)
 
 
-def strip(frames_rows, fw, height):
+def strip(frames_rows, height):
     return [b"".join(fr[y] for fr in frames_rows) for y in range(height)]
 
 
@@ -335,11 +332,12 @@ def main():
             if pict is None:
                 layers = more_layers(kind, fw, fh)
             else:
-                # The pictogram fills 28 of 32 units at 32 px; smaller frames scale it down.
-                layers = frame_layers(pict(), fw, fh, kind, (fw - 4) / 28.0 * 28.0 / 32.0)
+                # The 32-unit canvas is drawn 4 px smaller than the frame: 28 px in a 32 px
+                # frame, 25 px in a 29 px one.
+                layers = frame_layers(pict(), fw, fh, kind, (fw - 4) / 32.0)
             frames.append(render_frame(fw, fh, layers))
         frames.append([bytes(fw * 4)] * fh)  # frame 3: never shown, fully transparent
-        write_png(os.path.join(here, name + ".png"), fw * 4, fh, strip(frames, fw, fh))
+        write_png(os.path.join(here, name + ".png"), fw * 4, fh, strip(frames, fh))
         print(name, fw * 4, "x", fh)
 
 
