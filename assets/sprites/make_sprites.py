@@ -160,11 +160,11 @@ def pict_delete():
 
 
 def pict_switch(on):
-    pill = rrect(3, 10, 29, 23, 6.5)
-    pill_in = rrect(4.5, 11.5, 27.5, 21.5, 5)
-    knob = circle(22 if on else 10, 16.5, 5.2)
-    return [(pill, WHITE), (pill_in, GREEN if on else GREY), (knob, WHITE),
-            (circle(22 if on else 10, 16.5, 3.4), PAPER)]
+    pill = rrect(1.5, 8, 30.5, 24.5, 8.25)
+    pill_in = rrect(3.2, 9.7, 28.8, 22.8, 6.55)
+    x = 22.3 if on else 9.7
+    return [(pill, WHITE), (pill_in, GREEN if on else GREY), (circle(x, 16.25, 6.2), WHITE),
+            (circle(x, 16.25, 4.2), PAPER)]
 
 
 def pict_settings():
