@@ -28,7 +28,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vorsadaili"));
     QApplication::setOrganizationName(QStringLiteral("VORSASOFT"));
-    QApplication::setApplicationDisplayName(QString::fromUtf8("Vorsa智能代理"));
+    // No application display name: Qt would append it to every window caption on X11. The
+    // taskbar title "Vorsa智能代理" is the window's icon text and the menu entry's name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vorsa"));
 
     auto* frmvrdl = new Tfrmvrdl;
     frmvrdl->show();

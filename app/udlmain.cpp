@@ -2,6 +2,7 @@
 
 #include "components/ewbcore.h"
 #include "components/jpeg_image.h"
+#include "components/png_image.h"
 #include "components/uvrpngbtn.h"
 #include "harvest/udlclass.h"
 #include "harvest/worker_thread.h"
@@ -26,9 +27,11 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTableView>
 #include <QThread>
@@ -63,6 +66,8 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
+        // Smooth when stretched to another width or onto a scaled (high-DPI) screen.
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
         if (!m_banner.isNull())
             p.drawImage(rect(), m_banner);
         else
@@ -88,24 +93,110 @@ QLabel* linkLabel(QWidget* parent, const char* text, int x, int y) {
     return l;
 }
 
-// A label that runs a handler when clicked, like a TLabel's OnClick.
+// A label that runs a handler when clicked, like a TLabel's OnClick: the left button pressed
+// on the label and released over it. Other buttons do nothing.
 class ClickFilter : public QObject {
 public:
-    ClickFilter(QObject* parent, std::function<void()> onClick)
-        : QObject(parent), m_onClick(std::move(onClick)) {}
+    ClickFilter(QWidget* parent, std::function<void()> onClick)
+        : QObject(parent), m_label(parent), m_onClick(std::move(onClick)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::MouseButtonRelease) {
-            m_onClick();
+        const auto type = event->type();
+        if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+            type == QEvent::MouseButtonDblClick) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() != Qt::LeftButton)
+                return true;
+            if (type == QEvent::MouseButtonRelease) {
+                const bool click =
+                    m_pressed && m_label->rect().contains(mouse->position().toPoint());
+                m_pressed = false;
+                if (click)
+                    m_onClick();
+            } else {
+                m_pressed = true;
+            }
             return true;
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    QWidget* m_label;
     std::function<void()> m_onClick;
+    bool m_pressed = false;
 };
+
+// Keeps the grid's current row and its highlighted rows across a redraw, as a string grid
+// does: the model reset of a redraw would otherwise drop both, and "删除所选" would fall back
+// to row 1 while nothing is highlighted. A current row that no longer exists moves to the new
+// last row and the selection shrinks to it. While there is a current row it stays highlighted,
+// so the rows a command reads are always the rows the user sees.
+class GridCursorKeeper : public QObject {
+public:
+    explicit GridCursorKeeper(QTableView* view) : QObject(view), m_view(view) {
+        QAbstractItemModel* model = view->model();
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { save(); });
+        connect(model, &QAbstractItemModel::modelReset, this, [this] { restore(); });
+        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                [this] { keepCurrentHighlighted(); });
+    }
+
+private:
+    void save() {
+        const QModelIndex cur = m_view->currentIndex();
+        m_current = cur.isValid() ? cur.row() : -1;
+        m_top = m_bottom = -1;
+        for (const QModelIndex& i : m_view->selectionModel()->selectedRows()) {
+            m_top = m_top < 0 ? i.row() : std::min(m_top, i.row());
+            m_bottom = std::max(m_bottom, i.row());
+        }
+    }
+
+    void restore() {
+        const int rows = m_view->model()->rowCount();
+        if (rows == 0 || (m_current < 0 && m_top < 0))
+            return;
+        int current = m_current < 0 ? m_top : m_current;
+        if (current >= rows) {
+            select(rows - 1, rows - 1, rows - 1);
+            return;
+        }
+        if (m_top < 0 || m_top >= rows) {
+            select(current, current, current);
+            return;
+        }
+        select(m_top, std::min(m_bottom, rows - 1), current);
+    }
+
+    void select(int top, int bottom, int current) {
+        QAbstractItemModel* model = m_view->model();
+        QItemSelectionModel* sm = m_view->selectionModel();
+        const int lastColumn = model->columnCount() - 1;
+        sm->setCurrentIndex(model->index(current, 0), QItemSelectionModel::NoUpdate);
+        sm->select(QItemSelection(model->index(top, 0), model->index(bottom, lastColumn)),
+                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+
+    void keepCurrentHighlighted() {
+        QItemSelectionModel* sm = m_view->selectionModel();
+        const QModelIndex cur = sm->currentIndex();
+        if (!sm->hasSelection() && cur.isValid())
+            sm->select(cur, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    QTableView* m_view;
+    int m_current = -1;
+    int m_top = -1;
+    int m_bottom = -1;
+};
+
+// The sprite strip of a toolbar button, from the program's resources.
+QImage sprite(const char* name) {
+    QFile f(QStringLiteral(":/assets/sprites/%1.png").arg(QString::fromLatin1(name)));
+    return f.open(QIODevice::ReadOnly) ? decodePng(f.readAll()) : QImage();
+}
 
 }  // namespace
 
@@ -114,8 +205,12 @@ Tfrmvrdl::Tfrmvrdl(QWidget* parent, BrowserFactory makeBrowser) : QWidget(parent
     QFont font(QStringLiteral("Tahoma"));
     font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
                       QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
-    font.setPointSize(8);
+    // Tahoma 8 pt at 96 dpi is 11 pixels. In pixels, the text scales with the fixed pixel
+    // layout as one on a high-DPI screen instead of on its own.
+    font.setPixelSize(11);
     setFont(font);
+    // The taskbar title; the caption is set when the window is first shown.
+    setWindowIconText(u8(kAppTitle));
     setWindowIcon(QIcon(QStringLiteral(":/assets/vorsa.png")));
     openInBrowser = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
     showAboutBox = [this] {
@@ -192,7 +287,8 @@ void Tfrmvrdl::buildLayout(const BrowserFactory& makeBrowser) {
     sgrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     sgrid->verticalHeader()->setMinimumSectionSize(18);
     sgrid->verticalHeader()->setDefaultSectionSize(18);
-    sgrid->horizontalHeader()->setFixedHeight(19);
+    // The header is row 0 of the string grid: 18 pixels like every other row.
+    sgrid->horizontalHeader()->setFixedHeight(18);
     sgrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     sgrid->horizontalHeader()->setStretchLastSection(false);
     sgrid->horizontalHeader()->setHighlightSections(false);
@@ -200,6 +296,7 @@ void Tfrmvrdl::buildLayout(const BrowserFactory& makeBrowser) {
     for (int c = 0; c < StringGridModel::kColumnCount; ++c)
         sgrid->setColumnWidth(c, 64);
     layout->addWidget(sgrid, 1);
+    new GridCursorKeeper(sgrid);
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -327,26 +424,33 @@ void Tfrmvrdl::buildToolbar() {
         const char* hint;
         void (Tfrmvrdl::*handler)(QObject*);
         const char* action;  // for the command wrapper's name only
+        const char* sprite;
     };
     const Button table[] = {
-        {"vrpngbtn1", 8, 4, 32, 32, "下载列表", &Tfrmvrdl::actdownExecute, "actdown"},
-        {"vrpngbtn11", 46, 6, 32, 32, "下载并验证", &Tfrmvrdl::actdwoncheckExecute, "actdwoncheck"},
-        {"vrpngbtn2", 79, 6, 32, 32, "验证列表", nullptr, "actcheck"},
-        {"vrpngbtn3", 117, 6, 32, 32, "停止验证", &Tfrmvrdl::actstopExecute, "actstop"},
-        {"vrpngbtn8", 147, 6, 29, 29, "删除所选", &Tfrmvrdl::actlistdelExecute, "actlistdel"},
-        {"vrpngbtn4", 182, 6, 29, 29, "启用代理", &Tfrmvrdl::actstartExecute, "actstart"},
-        {"vrpngbtn5", 217, 6, 29, 29, "禁用代理", &Tfrmvrdl::actstopproxyExecute, "actstopproxy"},
-        {"vrpngbtn10", 250, 6, 32, 32, "设置", &Tfrmvrdl::actsetExecute, "actset"},
-        {"vrpngbtn9", 280, 6, 19, 28, nullptr, &Tfrmvrdl::vrpngbtn9click, nullptr},
-        {"vrpngbtn7", 305, 6, 32, 32, "保存代理列表", &Tfrmvrdl::actsaveExecute, "actsave"},
-        {"vrpngbtn12", 343, 6, 32, 32, "退出程序", &Tfrmvrdl::actcloseExecute, "actclose"},
-        {"btnvail", 381, 6, 29, 29, "网页验证", &Tfrmvrdl::actvailExecute, "actvail"},
-        {"vrpngbtn6", 416, 6, 29, 29, "软件说明", &Tfrmvrdl::actaboutExecute, "actabout"},
+        {"vrpngbtn1", 8, 4, 32, 32, "下载列表", &Tfrmvrdl::actdownExecute, "actdown", "download"},
+        {"vrpngbtn11", 46, 6, 32, 32, "下载并验证", &Tfrmvrdl::actdwoncheckExecute, "actdwoncheck",
+         "download_check"},
+        {"vrpngbtn2", 79, 6, 32, 32, "验证列表", nullptr, "actcheck", "check"},
+        {"vrpngbtn3", 117, 6, 32, 32, "停止验证", &Tfrmvrdl::actstopExecute, "actstop", "stop"},
+        {"vrpngbtn8", 147, 6, 29, 29, "删除所选", &Tfrmvrdl::actlistdelExecute, "actlistdel",
+         "delete"},
+        {"vrpngbtn4", 182, 6, 29, 29, "启用代理", &Tfrmvrdl::actstartExecute, "actstart",
+         "proxy_on"},
+        {"vrpngbtn5", 217, 6, 29, 29, "禁用代理", &Tfrmvrdl::actstopproxyExecute, "actstopproxy",
+         "proxy_off"},
+        {"vrpngbtn10", 250, 6, 32, 32, "设置", &Tfrmvrdl::actsetExecute, "actset", "settings"},
+        {"vrpngbtn9", 280, 6, 19, 28, nullptr, &Tfrmvrdl::vrpngbtn9click, nullptr, "more"},
+        {"vrpngbtn7", 305, 6, 32, 32, "保存代理列表", &Tfrmvrdl::actsaveExecute, "actsave", "save"},
+        {"vrpngbtn12", 343, 6, 32, 32, "退出程序", &Tfrmvrdl::actcloseExecute, "actclose", "exit"},
+        {"btnvail", 381, 6, 29, 29, "网页验证", &Tfrmvrdl::actvailExecute, "actvail", "web_check"},
+        {"vrpngbtn6", 416, 6, 29, 29, "软件说明", &Tfrmvrdl::actaboutExecute, "actabout", "about"},
     };
     for (const Button& b : table) {
         auto* btn = new Tvrpngbtn(Panel2);
         btn->setObjectName(QString::fromLatin1(b.name));
         btn->setGeometry(b.x, b.y, b.w, b.h);
+        // The strip sets the button's size (here and on every paint), whatever the table says.
+        btn->setPicture(sprite(b.sprite));
         if (b.hint)
             btn->setHint(u8(b.hint));
         if (b.handler)
@@ -454,6 +558,8 @@ void Tfrmvrdl::FormShow() {
     initgrid(*m_grid);
     for (int c = 0; c < StringGridModel::kColumnCount; ++c)
         sgrid->setColumnWidth(c, gridColumn(c).width);
+    // A string grid starts with its first data row current and highlighted.
+    sgrid->setCurrentIndex(m_grid->index(0, 0));
     m_table = std::make_unique<ProxyTable>();
     // 2. Panel2 paints under its buttons already (see BannerPanel).
     // 3. The harvest coordinator; creating it starts article-link discovery.

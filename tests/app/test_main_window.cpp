@@ -68,6 +68,41 @@ QString marks(Tfrmvrdl& w) {
     return m;
 }
 
+void fillTable(Tfrmvrdl& w, int n) {
+    vorsa::ProxyTable& t = w.table();
+    t.opentable();
+    for (int i = 1; i <= n; ++i) {
+        t.addrecord();
+        t.setfield(vorsa::Field::Ip, "10.0.0." + std::to_string(i));
+        t.setfield(vorsa::Field::Port, "80");
+        t.postrecord();
+    }
+}
+
+// The addresses the grid shows, top to bottom.
+std::vector<std::string> ips(Tfrmvrdl& w) {
+    std::vector<std::string> out;
+    for (int r = 1; r < w.grid().gridRowCount(); ++r)
+        out.push_back(w.grid().cell(1, r));
+    return out;
+}
+
+std::vector<std::string> ips(std::initializer_list<int> last) {
+    std::vector<std::string> out;
+    for (int i : last)
+        out.push_back("10.0.0." + std::to_string(i));
+    return out;
+}
+
+// The grid rows (from 1) drawn highlighted, top to bottom.
+QList<int> highlighted(Tfrmvrdl& w) {
+    QList<int> rows;
+    for (const QModelIndex& i : w.sgrid->selectionModel()->selectedRows())
+        rows << i.row() + 1;
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -365,6 +400,114 @@ private Q_SLOTS:
             QCOMPARE(w->grid().cell(1, r), std::string("10.0.0.") + left[r - 1]);
         }
         QCOMPARE(w->stbPanels[0]->text(), u8("共有7个代理"));
+    }
+
+    // A redraw keeps what the user sees highlighted, and "删除所选" deletes exactly that.
+    void deleteAfterRedrawTakesTheHighlightedRows() {
+        auto w = makeWindow();
+        fillTable(*w, 10);
+        vorsa::refreshgrid(*w);
+        QTableView* g = w->sgrid;
+        auto clickRow = [&](int gridRow, Qt::KeyboardModifiers mods = {}) {
+            const QRect r = g->visualRect(g->model()->index(gridRow - 1, 1));
+            QTest::mouseClick(g->viewport(), Qt::LeftButton, mods, r.center());
+        };
+        Tvrpngbtn* del = w->buttons.at("vrpngbtn8");
+
+        // The user picks row 5; something redraws the grid (a sort, a location pass).
+        clickRow(5);
+        vorsa::refreshgrid(*w);
+        QCOMPARE(highlighted(*w), QList<int>({5}));
+        QCOMPARE(g->currentIndex().row() + 1, 5);
+        QTest::mousePress(del, Qt::LeftButton);
+        QCOMPARE(ips(*w), ips({1, 2, 3, 4, 6, 7, 8, 9, 10}));
+        // The delete redraws too: row 5 (now 10.0.0.6) stays current and highlighted.
+        QCOMPARE(highlighted(*w), QList<int>({5}));
+
+        // A range survives a redraw as well.
+        clickRow(2);
+        clickRow(4, Qt::ShiftModifier);
+        vorsa::refreshgrid(*w);
+        QCOMPARE(highlighted(*w), QList<int>({2, 3, 4}));
+        QTest::mousePress(del, Qt::LeftButton);
+        QCOMPARE(ips(*w), ips({1, 6, 7, 8, 9, 10}));
+
+        // The last row deleted: the new last row becomes current and highlighted.
+        clickRow(6);
+        QTest::mousePress(del, Qt::LeftButton);
+        QCOMPARE(highlighted(*w), QList<int>({5}));
+        QTest::mousePress(del, Qt::LeftButton);
+        QCOMPARE(ips(*w), ips({1, 6, 7, 8}));
+
+        // A click on the empty space under the rows leaves the current row highlighted, so
+        // the delete still takes the row the user sees.
+        clickRow(2);
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {},
+                          QPoint(20, g->viewport()->height() - 5));
+        QCOMPARE(highlighted(*w), QList<int>({2}));
+        QTest::mousePress(del, Qt::LeftButton);
+        QCOMPARE(ips(*w), ips({1, 7, 8}));
+    }
+
+    // Before any click the first row is current and highlighted, as in a string grid.
+    void firstRowHighlightedAtStart() {
+        auto w = makeWindow();
+        QCOMPARE(highlighted(*w), QList<int>({1}));
+        fillTable(*w, 3);
+        vorsa::refreshgrid(*w);
+        QCOMPARE(highlighted(*w), QList<int>({1}));
+    }
+
+    // The header is row 0 of the grid: every row, header included, is 18 pixels high.
+    void rowsAre18PixelsHigh() {
+        auto w = makeWindow();
+        fillTable(*w, 5);
+        vorsa::refreshgrid(*w);
+        QCOMPARE(w->sgrid->horizontalHeader()->height(), 18);
+        for (int r = 0; r < 5; ++r)
+            QCOMPARE(w->sgrid->rowHeight(r), 18);
+        const QRect first = w->sgrid->visualRect(w->sgrid->model()->index(0, 0));
+        const QRect second = w->sgrid->visualRect(w->sgrid->model()->index(1, 0));
+        QCOMPARE(second.top() - first.top(), 18);
+    }
+
+    // Only a left click (press and release on the label) runs a label's command.
+    void labelsRunOnLeftClickOnly() {
+        Recorder rec;
+        auto w = makeWindow(&rec);
+        for (QLabel* label : {w->Label1, w->Lb2}) {
+            for (Qt::MouseButton b : {Qt::RightButton, Qt::MiddleButton}) {
+                QTest::mouseClick(label, b);
+                QTest::mouseDClick(label, b);
+            }
+            // Pressed on the label, released elsewhere: no click.
+            QTest::mousePress(label, Qt::LeftButton, {}, QPoint(2, 2));
+            QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(-30, 60));
+        }
+        QCOMPARE(rec.opened.size(), 0);
+        QCOMPARE(rec.aboutBoxes, 0);
+        QTest::mouseClick(w->Lb2, Qt::LeftButton);
+        QCOMPARE(rec.opened.size(), 1);
+        QTest::mouseClick(w->Label1, Qt::LeftButton);
+        QCOMPARE(rec.opened.size(), 2);
+        QCOMPARE(rec.aboutBoxes, 1);
+    }
+
+    // Every toolbar button shows its strip, and its size comes from it.
+    void toolbarPictures() {
+        auto w = makeWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        for (const auto& [name, btn] : w->buttons) {
+            QVERIFY2(!btn->picture().isNull(), name.c_str());
+            QCOMPARE(btn->size(), QSize(btn->picture().width() / 4, btn->picture().height()));
+            // The normal frame is drawn: some pixel differs from the bare banner.
+            const QImage shot = w->Panel2->grab(btn->geometry()).toImage();
+            QVERIFY2(shot != w->Panel2->grab(QRect(600, 0, btn->width(), 1)).toImage(),
+                     name.c_str());
+        }
+        QCOMPARE(w->buttons.at("vrpngbtn1")->size(), QSize(32, 32));
+        QCOMPARE(w->buttons.at("vrpngbtn8")->size(), QSize(29, 29));
+        QCOMPARE(w->buttons.at("vrpngbtn9")->size(), QSize(19, 28));
     }
 
     void buttonFiresOnPressOnly() {
