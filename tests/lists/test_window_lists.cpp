@@ -1,6 +1,7 @@
 // The window's import, export and location commands as a user runs them, with the file
 // dialogs replaced and the sandbox as the IP-lookup site.
 #include "app/udlmain.h"
+#include "tests/app/recording_browser.h"
 #include "components/uvrpngbtn.h"
 #include "harvest/worker_thread.h"
 #include "platform/codec.h"
@@ -50,7 +51,7 @@ private Q_SLOTS:
     void cleanupTestCase() { m_web.reset(); }
 
     void importLookUpAndExport() {
-        Tfrmvrdl w;
+        Tfrmvrdl w(nullptr, recordingBrowser());
         w.openInBrowser = [](const QString&) {};
         w.show();
         QTRY_VERIFY_WITH_TIMEOUT(vorsa::harvestRunningWorkers() == 0, 20000);
