@@ -16,7 +16,10 @@ run_suite() {  # name build-dir cmake-args...
   local name=$1 dir=$2
   shift 2
   echo "== $name: configure and build ($dir)"
-  if ! cmake -S "$root" -B "$dir" -G Ninja -DVORSA_WERROR=ON "$@" >"$dir.configure.log" 2>&1; then
+  local launcher=()
+  if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+  if ! cmake -S "$root" -B "$dir" -G Ninja -DVORSA_WERROR=ON "${launcher[@]}" "$@" \
+      >"$dir.configure.log" 2>&1; then
     cat "$dir.configure.log"; echo "== $name: configure FAILED"; status=1; return
   fi
   if ! cmake --build "$dir" -j "$jobs"; then
