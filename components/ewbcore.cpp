@@ -2,6 +2,7 @@
 
 #include <QChildEvent>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineHttpRequest>
@@ -64,8 +65,11 @@ void TEwbCore::makePage() {
     s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, true);
     connect(page, &QWebEnginePage::loadFinished, this,
             [this, page](bool) { Q_EMIT pageLoaded(page->requestedUrl().toString()); });
-    // The view deletes the page it owned; the old profile may go once its page is gone.
+    // A profile must outlive its pages: the old page goes first, then its profile.
+    // (page() would make a page of the default profile when there is none yet.)
+    QPointer<QWebEnginePage> oldPage = old ? m_view->page() : nullptr;
     m_view->setPage(page);
+    delete oldPage.data();
     delete old;
 }
 

@@ -3,7 +3,10 @@
 // held down, and writes a screenshot of the window. Run it under Xvfb:
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/main/tests/app/window_screenshot
 //   docs/screenshot.png
+// With VORSA_HOSTS set (a running vorsa-sandbox's --hosts-out file) the browser panel shows
+// the sandbox's echo page; VORSA_INTERNET_SETTINGS may name a store with a proxy in force.
 #include "app/udlmain.h"
+#include "components/ewbcore.h"
 #include "components/uvrpngbtn.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
@@ -53,7 +56,6 @@ void fill(Tfrmvrdl& w) {
     }
     vorsa::refreshgrid(w);
     w.showinfo(vorsa::gbk::text(" 验证结束,共有6代理可用！"));
-    w.midshowinfo(vorsa::gbk::text("当前代理为：停用"));
 }
 
 }  // namespace
@@ -66,16 +68,22 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
-    // Every web address on a loopback port where nothing listens.
-    QFile hosts(home.filePath(QStringLiteral("hosts.ini")));
-    if (!hosts.open(QIODevice::WriteOnly))
-        return 1;
-    hosts.write("[hosts]\n");
-    for (std::string_view key : vorsa::hostKeys())
-        hosts.write(QByteArray(key.data(), qsizetype(key.size())) + "=http://127.0.0.1:9\n");
-    hosts.close();
-    qputenv("VORSA_HOSTS", hosts.fileName().toUtf8());
+    if (qEnvironmentVariableIsEmpty("VORSA_HOSTS")) {
+        // Every web address on a loopback port where nothing listens.
+        QFile hosts(home.filePath(QStringLiteral("hosts.ini")));
+        if (!hosts.open(QIODevice::WriteOnly))
+            return 1;
+        hosts.write("[hosts]\n");
+        for (std::string_view key : vorsa::hostKeys())
+            hosts.write(QByteArray(key.data(), qsizetype(key.size())) + "=http://127.0.0.1:9\n");
+        hosts.close();
+        qputenv("VORSA_HOSTS", hosts.fileName().toUtf8());
+    }
+    if (qEnvironmentVariableIsEmpty("VORSA_INTERNET_SETTINGS"))
+        qputenv("VORSA_INTERNET_SETTINGS", home.filePath(QStringLiteral("inet.ini")).toUtf8());
 
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    TEwbCore::prepareEngine();
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("vorsa"));
     Tfrmvrdl w;
