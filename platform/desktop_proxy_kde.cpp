@@ -5,13 +5,9 @@
 
 #include <gio/gio.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -91,23 +87,6 @@ std::string entryToKde(const std::string& entry) {
     if (!ep)
         return {};
     return "http://" + ep->host + " " + std::to_string(ep->port > 0 ? ep->port : 80);
-}
-
-void writeFileAtomically(const std::string& path, const std::string& text) {
-    for (std::size_t pos = 1; (pos = path.find('/', pos)) != std::string::npos; ++pos)
-        ::mkdir(path.substr(0, pos).c_str(), 0700);
-    const std::string tmp = path + ".vorsa" + std::to_string(::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0;
-    if (ok) {
-        ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        ok = ::close(fd) == 0 && ok;
-    }
-    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(err));
-    }
 }
 
 }  // namespace
@@ -207,7 +186,7 @@ void writeKdeProxy(std::optional<int> enable, const std::optional<std::string>& 
     std::string text;
     for (const std::string& l : lines)
         text += l + "\n";
-    writeFileAtomically(path, text);
+    replaceFileBytes(path, text);
 }
 
 void notifyKdeProxyChanged() {

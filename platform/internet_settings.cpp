@@ -4,11 +4,8 @@
 #include "desktop_proxy.h"
 #include "text_lines.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -124,14 +121,6 @@ std::optional<int> parseInteger(const std::string& text) {
     return static_cast<int>(static_cast<unsigned int>(n));
 }
 
-void makeParents(const std::string& path) {
-    for (std::size_t pos = 1; (pos = path.find('/', pos)) != std::string::npos; ++pos) {
-        const std::string dir = path.substr(0, pos);
-        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-            return;  // the write below reports the failure
-    }
-}
-
 void writeValues(const Values& changes) {
     std::lock_guard lock(g_mutex);
     const std::string path = internetSettingsPath();
@@ -144,19 +133,8 @@ void writeValues(const Values& changes) {
     for (const auto& [k, v] : values)
         text += k + "=" + escape(v) + "\n";
 
-    makeParents(path);
-    const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = ::close(fd) == 0 && ok;
     // Renamed into place, so a reader in another process never sees half a file.
-    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(err));
-    }
+    replaceFileBytes(path, text);
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 #include "text_lines.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <stdexcept>
 
 namespace vorsa {
 
@@ -37,6 +42,22 @@ bool readFileBytes(const std::string& path, std::string& out) {
 bool fileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+void replaceFileBytes(const std::string& path, std::string_view bytes) {
+    for (std::size_t pos = 1; (pos = path.find('/', pos)) != std::string::npos; ++pos)
+        ::mkdir(path.substr(0, pos).c_str(), 0700);  // the write below reports a failure
+    const std::string tmp = path + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(err));
+    }
 }
 
 }  // namespace vorsa

@@ -31,6 +31,11 @@ void forEachLine(std::string_view bytes, Visit&& visit) {
 // Reads a whole file as bytes. False when it cannot be opened or read.
 bool readFileBytes(const std::string& path, std::string& out);
 
+// Replaces the file at path with bytes (mode 0600 when new), creating missing parent folders
+// (0700): written beside it and renamed into place, so a reader never sees half a file and a
+// failed write leaves the old one whole. Throws std::runtime_error naming the file.
+void replaceFileBytes(const std::string& path, std::string_view bytes);
+
 // Whether a regular file (or anything else that is not a directory) exists at path.
 bool fileExists(const std::string& path);
 
