@@ -8,6 +8,7 @@
 #include "platform/text_lines.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace vorsa {
 
@@ -45,7 +46,51 @@ const std::string* lineAt(const std::vector<std::string>& lines, int index) {
     return &lines[static_cast<std::size_t>(index)];
 }
 
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// Bytes a path (or its query) may carry as they are. '@' is left out on purpose: it is legal
+// in a path, but it is the one byte that makes a careless reader see user-info.
+bool keptAsIs(char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+        return true;
+    return std::string_view("-._~!$&'()*+,;=:/?").find(c) != std::string_view::npos;
+}
+
 }  // namespace
+
+std::string joinPortalLink(const std::string& base, std::string_view path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    if (path.empty())
+        return base;
+    std::string url;
+    url.reserve(base.size() + path.size() + 1);
+    url += base;
+    // Without its '/', a link such as ".example.net/x" or ":81@h/x" would run on into the host.
+    if (path.front() != '/')
+        url += '/';
+    bool fragment = false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const char c = path[i];
+        bool keep = keptAsIs(c);
+        if (c == '/' && i == 1 && path[0] == '/')
+            keep = false;  // "//host/..." reads as an authority when resolved as a reference
+        else if (c == '%')
+            keep = i + 2 < path.size() && isHexDigit(path[i + 1]) && isHexDigit(path[i + 2]);
+        else if (c == '#')
+            keep = !std::exchange(fragment, true);
+        if (keep) {
+            url += c;
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            url += '%';
+            url += kHex[byte >> 4];
+            url += kHex[byte & 0x0F];
+        }
+    }
+    return url;
+}
 
 std::vector<std::string> parsePortalA(const std::vector<std::string>& lines,
                                       const std::string& base) {
@@ -60,7 +105,8 @@ std::vector<std::string> parsePortalA(const std::vector<std::string>& lines,
         if (!line)
             continue;
         const std::string fixed = ReplaceAll(*line, "href=\"/ip/list", "\"");
-        links.push_back(base + "/ip/" + between(fixed, "<a href=\"/ip/", "\" title="));
+        links.push_back(
+            joinPortalLink(base, "/ip/" + between(fixed, "<a href=\"/ip/", "\" title=")));
     }
     return links;
 }
@@ -74,7 +120,7 @@ std::vector<std::string> parsePortalB(const std::vector<std::string>& lines,
         return links;
     for (int offset : {4, 8}) {
         if (const std::string* line = lineAt(lines, m + offset))
-            links.push_back(base + between(*line, "<a href=\"", "\" target"));
+            links.push_back(joinPortalLink(base, between(*line, "<a href=\"", "\" target")));
     }
     return links;
 }
@@ -86,7 +132,7 @@ std::vector<std::string> parsePortalC(const std::vector<std::string>& lines,
     if (m < 0)
         return links;
     if (const std::string* line = lineAt(lines, m + 2))
-        links.push_back(base + between(*line, "<a href=\"", "\">"));
+        links.push_back(joinPortalLink(base, between(*line, "<a href=\"", "\">")));
     return links;
 }
 
@@ -104,7 +150,7 @@ std::vector<std::string> parsePortalD(const std::vector<std::string>& lines,
             continue;
         ++qualifying;
         // The link keeps its "html"; only the quote after it is dropped.
-        links.push_back(base + "/" + between(line, "href=\"", "html\"", 4));
+        links.push_back(joinPortalLink(base, "/" + between(line, "href=\"", "html\"", 4)));
     }
     return links;
 }

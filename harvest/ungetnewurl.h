@@ -4,9 +4,17 @@
 #include "harvest/worker_thread.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorsa {
+
+// base (the portal's "http://host[:port]") followed by path, written so that no link can move
+// the request to another host: the path always opens with '/'; a second leading '/', '@', and
+// every byte a URL path does not allow (backslash, space, control and non-ASCII bytes, a '%'
+// not followed by two hex digits) are percent-encoded. One '?' query and one '#' fragment stay
+// as they are. An empty path gives base.
+std::string joinPortalLink(const std::string& base, std::string_view path);
 
 // Article links of one portal list page. base is the portal's "http://host[:port]"; lines are
 // the page's bytes (GBK) split into lines. A page without its marker gives nothing.

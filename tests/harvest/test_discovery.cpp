@@ -1,8 +1,10 @@
 #include "harvest/ungetnewurl.h"
 #include "platform/codec.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,113 @@ TEST(Portals, AnyBytesNeverCrash) {
         parsePortalC(page, kBase);
         EXPECT_LE(parsePortalD(page, kBase).size(), 7u);
     }
+}
+
+// Host and port as libcurl, the parser the download uses, reads them from url; "" when it
+// refuses the URL.
+std::string curlAuthority(const std::string& url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> u(curl_url(), curl_url_cleanup);
+    if (curl_url_set(u.get(), CURLUPART_URL, url.c_str(),
+                     CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+        return {};
+    std::string authority;
+    for (CURLUPart part : {CURLUPART_HOST, CURLUPART_PORT, CURLUPART_USER}) {
+        char* text = nullptr;
+        if (curl_url_get(u.get(), part, &text, 0) == CURLUE_OK) {
+            authority += text;
+            curl_free(text);
+        }
+        authority += '|';
+    }
+    return authority;
+}
+
+// Links a page may hold to send the request elsewhere: user-info, a backslash, an encoded
+// '@', a host suffix, a second authority, an absolute URL, IPv6 brackets, a header injection.
+const std::vector<std::string>& hostileLinks() {
+    static const std::vector<std::string> links = {
+        "@127.0.0.5:18514/c.html",
+        ":18514@127.0.0.5/c.html",
+        "\\@127.0.0.5/c.html",
+        "/\\127.0.0.5/c.html",
+        "\\\\127.0.0.5\\c.html",
+        "%40127.0.0.5/c.html",
+        "%2F%2F127.0.0.5/c.html",
+        ".evil.test/c.html",
+        "evil.test/c.html",
+        "//127.0.0.5:18514/c.html",
+        "///127.0.0.5/c.html",
+        "http://127.0.0.5:18514/c.html",
+        "?@127.0.0.5/",
+        "#@127.0.0.5/",
+        "[::2]:18514/c.html",
+        "]@127.0.0.5/",
+        "/c.html\r\nHost: 127.0.0.5",
+        " @127.0.0.5/c.html",
+        "\t@127.0.0.5/",
+        std::string("\0@127.0.0.5/", 12),
+        "\x7f@127.0.0.5/",
+        "%4@127.0.0.5/",
+        "\xD6\xD0@127.0.0.5/",
+        "a@b@127.0.0.5/",
+    };
+    return links;
+}
+
+TEST(PortalLinks, StayOnThePortalHost) {
+    const std::vector<std::string> bases = {"http://127.0.0.1:18508", "http://[::1]:18508",
+                                            "http://localhost"};
+    for (const std::string& base : bases) {
+        const std::string expected = curlAuthority(base);
+        ASSERT_FALSE(expected.empty()) << base;
+        for (const std::string& link : hostileLinks()) {
+            const std::string url = joinPortalLink(base, link);
+            EXPECT_EQ(curlAuthority(url), expected) << url;
+            for (char c : url.substr(base.size()))
+                EXPECT_TRUE(c > ' ' && c < '\x7f' && c != '@' && c != '\\') << url;
+        }
+    }
+}
+
+TEST(PortalLinks, EachPortalJoinsThroughTheGuard) {
+    const std::string link = "@127.0.0.5:18514/c.html";
+    const std::string encoded = "%40127.0.0.5:18514/c.html";
+    EXPECT_EQ(parsePortalA({markerA(), "", "<a href=\"/ip/" + link + "\" title=\"t\">"}, kBase),
+              std::vector<std::string>{kBase + "/ip/" + encoded});
+    EXPECT_EQ(
+        parsePortalB({markerB(), "", "", "", "<a href=\"" + link + "\" target=_blank>"}, kBase),
+        std::vector<std::string>{kBase + "/" + encoded});
+    EXPECT_EQ(parsePortalC({kMarkerC, "", "<a href=\"" + link + "\">"}, kBase),
+              std::vector<std::string>{kBase + "/" + encoded});
+    EXPECT_EQ(parsePortalD({kMarkerD, "<a href=\"/127.0.0.5:18514/c.html\">"}, kBase),
+              std::vector<std::string>{kBase + "/%2F127.0.0.5:18514/c.html"});
+}
+
+TEST(PortalLinks, OrdinaryLinksUnchangedAndOddBytesEncoded) {
+    const struct {
+        const char* path;
+        std::string url;
+    } cases[] = {
+        {"", kBase},
+        {"/", kBase + "/"},
+        {"/ip/2011/0901/a1.html", kBase + "/ip/2011/0901/a1.html"},
+        {"/html/26/n-1001.html", kBase + "/html/26/n-1001.html"},
+        {"/show.asp?id=3&p=2", kBase + "/show.asp?id=3&p=2"},
+        {"/a.html#top", kBase + "/a.html#top"},
+        {"/%E4%B8%AD.html", kBase + "/%E4%B8%AD.html"},
+        {"/a_b-c~d;e=f,g(1)!*'$+:x.html", kBase + "/a_b-c~d;e=f,g(1)!*'$+:x.html"},
+        {"/a/../b//c.html", kBase + "/a/../b//c.html"},
+        {"/a b.html", kBase + "/a%20b.html"},
+        {"/\xD6\xD0.html", kBase + "/%D6%D0.html"},
+        {"/100%.html", kBase + "/100%25.html"},
+        {"/a#b#c", kBase + "/a#b%23c"},
+        {"?q=1", kBase + "/?q=1"},
+        {"x.html", kBase + "/x.html"},
+        {"//x/y.html", kBase + "/%2Fx/y.html"},
+        {"/a\"<>[]{}|^`.html", kBase + "/a%22%3C%3E%5B%5D%7B%7D%7C%5E%60.html"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(joinPortalLink(kBase, c.path), c.url) << c.path;
 }
 
 }  // namespace
