@@ -1,12 +1,20 @@
 #include "harvest/ungetnewurl.h"
 #include "platform/codec.h"
+#include "platform/page_download.h"
+#include "tests/support/loopback_server.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace vorsa {
 namespace {
@@ -261,6 +269,41 @@ TEST(PortalLinks, OrdinaryLinksUnchangedAndOddBytesEncoded) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(joinPortalLink(kBase, c.path), c.url) << c.path;
+}
+
+TEST(PortalLinks, DownloadGoesToThePortalOnly) {
+    using test::LoopbackServer;
+    LoopbackServer elsewhere([](const LoopbackServer::Request&) {
+        return LoopbackServer::Reply{LoopbackServer::response(200, "10.0.0.1:80")};
+    });
+    std::mutex mutex;
+    std::vector<std::string> targets;
+    LoopbackServer portal([&](const LoopbackServer::Request& r) {
+        std::lock_guard<std::mutex> lock(mutex);
+        targets.push_back(r.target);
+        return LoopbackServer::Reply{LoopbackServer::response(200, "ok")};
+    });
+    const std::string base = "http://127.0.0.1:" + std::to_string(portal.port());
+    const std::string other = "127.0.0.1:" + std::to_string(elsewhere.port());
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("vorsa-portal-" + std::to_string(::getpid())))
+            .string();
+    // No Internet Settings store: the downloads go direct, whatever the user's desktop says.
+    ::setenv("VORSA_INTERNET_SETTINGS", (file + ".ini").c_str(), 1);
+    const std::string tricks[] = {"@" + other + "/c.html", ":1@" + other + "/c.html",
+                                  "\\@" + other + "/c.html", "//" + other + "/c.html",
+                                  "http://" + other + "/c.html"};
+    for (const std::string& trick : tricks) {
+        const auto links = parsePortalC({kMarkerC, "", "<a href=\"" + trick + "\">"}, base);
+        ASSERT_EQ(links.size(), 1u);
+        EXPECT_EQ(URLDownloadToFile(links[0], file), 0) << links[0];
+    }
+    std::remove(file.c_str());
+    ::unsetenv("VORSA_INTERNET_SETTINGS");
+    EXPECT_EQ(elsewhere.requestCount(), 0);
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(targets.size(), std::size(tricks));
+    EXPECT_EQ(targets[0], "/%40" + other + "/c.html");
 }
 
 }  // namespace
