@@ -6,6 +6,7 @@
 #include "components/uvrpngbtn.h"
 #include "harvest/udlclass.h"
 #include "harvest/worker_thread.h"
+#include "lists/autosave.h"
 #include "lists/import_export.h"
 #include "lists/location_lookup.h"
 #include "platform/codec.h"
@@ -566,6 +567,7 @@ void Tfrmvrdl::FormShow() {
     m_daili = std::make_unique<tdaili>(*this);
     m_daili->OnMessage = [this](const std::string& text) { showinfo(text); };
     m_run = std::make_unique<ValidationRun>(*this);
+    m_run->setOnFinalised([this] { autosave(); });
     // 4.
     setWindowTitle(u8(kTitle));
     // 5. The system proxy in force; this process's own networking (the browser panel)
@@ -593,12 +595,26 @@ void Tfrmvrdl::FormClose() {
     // validation loop that is still issuing checks stops at its next row.
     harvestShutdown();
     m_state.StopFlag = true;
+    // A close in the middle of a run keeps what it has validated so far.
+    if (m_run && m_run->running())
+        autosave();
     // A harvest of "下载并验证" that ends inside this close must not start its validation.
     if (m_run)
         m_run->shutdown();
     // The close can run inside a command that still holds Daili (its status messages let
     // events run), so the object itself goes with the window, once no handler is on the
     // stack; nothing reaches it after harvestShutdown().
+}
+
+void Tfrmvrdl::autosave() {
+    // It runs from a check's completion as well as from commands: a file that cannot be
+    // written is reported on stderr and never ends the run with an error.
+    try {
+        autosaveValidated(*this, autosavePath());
+    } catch (const std::exception& e) {
+        qWarning("vorsa: the validated proxies were not saved: %s",
+                 qUtf8Printable(gbk::toUnicode(e.what())));
+    }
 }
 
 // ---- DownOption ----

@@ -53,6 +53,8 @@ public:
     // Start-up and close sequences.
     void FormShow();
     void FormClose();
+    // Writes the proxies that passed to the autosave file (last-valid.txt).
+    void autosave();
 
     // DownOption: one '1' or '0' per item of popsvr.
     std::string readdownoption();

@@ -11,6 +11,7 @@
 #include "harvest/uproxycn.h"
 #include "harvest/worker_thread.h"
 #include "platform/codec.h"
+#include "platform/user_sources.h"
 #include "table/grid_routines.h"
 
 namespace vorsa {
@@ -24,6 +25,8 @@ tdaili::tdaili(MainHost& host, bool startDiscovery)
       m_token(std::make_shared<int>(0)) {
     if (!startDiscovery)
         return;
+    const UserSources own = loadUserSources();
+    addUserSources(own.urls, own.skipped, own.tooLarge);
     auto* discovery = new Tgetnewurl;
     discovery->FreeOnTerminate = true;
     discovery->CustomUrls = CustomUrls;
@@ -34,6 +37,17 @@ tdaili::tdaili(MainHost& host, bool startDiscovery)
 }
 
 tdaili::~tdaili() = default;
+
+void tdaili::addUserSources(const std::vector<std::string>& urls, int skipped, bool tooLarge) {
+    for (const std::string& url : urls)
+        CustomUrls->append(url);
+    m_sourcesNote.clear();
+    if (tooLarge)
+        m_sourcesNote += gbk::text("（sources.txt 超过4 MiB，未读取）");
+    if (skipped > 0)
+        m_sourcesNote += gbk::text("（sources.txt 中有") + std::to_string(skipped) +
+                         gbk::text("行无效，已跳过）");
+}
 
 void tdaili::startJob(SourceWorker* worker, const std::string& text) {
     if (!harvestAlive()) {
@@ -52,8 +66,15 @@ void tdaili::startJob(SourceWorker* worker, const std::string& text) {
     worker->Start();
     m_host.state().Busy = true;
     ++JobCount;
-    if (OnMessage)
-        OnMessage(text);
+    if (!OnMessage)
+        return;
+    if (m_noteDue && !m_sourcesNote.empty()) {
+        m_noteDue = false;
+        OnMessage(text + m_sourcesNote);
+        return;
+    }
+    m_noteDue = false;
+    OnMessage(text);
 }
 
 void tdaili::StartCnp() {
@@ -133,8 +154,10 @@ void tdaili::finishHarvest() {
 }
 
 void tdaili::beginStarts() {
-    if (m_starting++ == 0)
+    if (m_starting++ == 0) {
         m_endedWhileStarting = false;
+        m_noteDue = true;
+    }
 }
 
 void tdaili::endStarts() {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vorsa {
 
@@ -18,6 +19,7 @@ class TWorkerThread;
 class tdaili {
 public:
     // Starts article-link discovery unless told not to (tests fill the lists themselves).
+    // With discovery, the user's sources.txt URLs go into CustomUrls first.
     explicit tdaili(MainHost& host, bool startDiscovery = true);
     ~tdaili();
     tdaili(const tdaili&) = delete;
@@ -31,6 +33,10 @@ public:
     // never reads a freed list.
     SharedUrlList* const CustomUrls;
     SharedUrlList* const ArticleUrls;
+
+    // Adds the user's list URLs to CustomUrls and remembers what was wrong with the files, for
+    // the first status message of each harvest.
+    void addUserSources(const std::vector<std::string>& urls, int skipped, bool tooLarge);
 
     void StartCnp();
     void StartProxycn();
@@ -60,7 +66,9 @@ private:
     std::shared_ptr<SharedUrlList> m_article;
     // Completions of workers that outlive this object find the token gone and do nothing.
     std::shared_ptr<int> m_token;
-    int m_starting = 0;  // download commands that are still starting jobs
+    int m_starting = 0;         // download commands that are still starting jobs
+    std::string m_sourcesNote;  // appended to a harvest's first job-start message
+    bool m_noteDue = false;
     bool m_endedWhileStarting = false;
 };
 

@@ -68,6 +68,23 @@ HostMap readHostsFile(const std::string& path) {
     return out;
 }
 
+HostMap loadAll() {
+    std::vector<std::string> files;
+    if (const char* env = std::getenv("VORSA_HOSTS"); env && *env)
+        files.emplace_back(env);
+    if (const std::string exe = executableDirectory(); !exe.empty())
+        files.push_back(exe + "/hosts.ini");
+    if (const std::string cfg = userConfigFolder(); !cfg.empty())
+        files.push_back(cfg + "/hosts.ini");
+    HostMap merged;
+    for (const std::string& f : files)
+        for (auto& [key, base] : readHostsFile(f))
+            merged.try_emplace(key, base);  // the earlier file keeps the key
+    return merged;
+}
+
+}  // namespace
+
 std::string executableDirectory() {
     std::string buf(4096, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
@@ -78,32 +95,15 @@ std::string executableDirectory() {
     return slash == std::string::npos ? std::string() : buf.substr(0, slash);
 }
 
-std::string userConfigDirectory() {
+std::string userConfigFolder() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/')
-        return xdg;
+        return std::string(xdg) + "/VORSASOFT";
     const char* home = std::getenv("HOME");
     if (home && *home)
-        return std::string(home) + "/.config";
+        return std::string(home) + "/.config/VORSASOFT";
     return {};
 }
-
-HostMap loadAll() {
-    std::vector<std::string> files;
-    if (const char* env = std::getenv("VORSA_HOSTS"); env && *env)
-        files.emplace_back(env);
-    if (const std::string exe = executableDirectory(); !exe.empty())
-        files.push_back(exe + "/hosts.ini");
-    if (const std::string cfg = userConfigDirectory(); !cfg.empty())
-        files.push_back(cfg + "/VORSASOFT/hosts.ini");
-    HostMap merged;
-    for (const std::string& f : files)
-        for (auto& [key, base] : readHostsFile(f))
-            merged.try_emplace(key, base);  // the earlier file keeps the key
-    return merged;
-}
-
-}  // namespace
 
 std::string normalisedHostBase(std::string_view value) {
     std::string_view rest;

@@ -25,4 +25,10 @@ std::span<const std::string_view> hostKeys();
 // dropped). Returns the normalised base, or "" when the value is not usable.
 std::string normalisedHostBase(std::string_view value);
 
+// The folder of the running executable, "" when unknown.
+std::string executableDirectory();
+// The user's config folder of the program ($XDG_CONFIG_HOME or ~/.config, then /VORSASOFT);
+// "" when neither is set.
+std::string userConfigFolder();
+
 }  // namespace vorsa

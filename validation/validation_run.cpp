@@ -202,6 +202,8 @@ void ValidationRun::finalise() {
     const int usable = m_host.grid().gridRowCount() - 1;
     m_host.showinfo(texts().countHead + std::to_string(usable) + texts().countTail);
     st.CheckAfterDown = false;
+    if (m_onFinalised)
+        m_onFinalised();
 }
 
 void ValidationRun::putInSlot(int row, TRaVInetChecker* checker) {

@@ -49,6 +49,11 @@ public:
     // The page every check requests; by default the IP-lookup host's "/ip2city.asp".
     void setCheckUrl(std::string url) { m_checkUrl = std::move(url); }
     std::string checkUrl() const;
+    // Called at the end of every finalisation, once the usable rows are in the table and the
+    // grid (the window keeps them in a file). Must not throw.
+    void setOnFinalised(std::function<void()> hook) { m_onFinalised = std::move(hook); }
+    // A run was started and has not been finalised yet.
+    bool running() const { return m_active; }
 
     void actcheckExecute();
     void actstopExecute();
@@ -77,6 +82,7 @@ private:
     CheckerFactory m_factory;
     CheckStarter m_starter;
     std::string m_checkUrl;
+    std::function<void()> m_onFinalised;
     std::unordered_map<TRaVInetChecker*, Held> m_held;
     // Released while a completion handler was on the stack; destroyed at the next safe point.
     std::vector<std::unique_ptr<TRaVInetChecker>> m_released;

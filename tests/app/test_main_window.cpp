@@ -118,6 +118,7 @@ private Q_SLOTS:
         QVERIFY(m_home.isValid());
         qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
         qputenv("XDG_RUNTIME_DIR", m_home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
         m_hostsFile = m_home.filePath(QStringLiteral("hosts.ini")).toUtf8();
         QFile hosts(QString::fromUtf8(m_hostsFile));
         QVERIFY(hosts.open(QIODevice::WriteOnly));

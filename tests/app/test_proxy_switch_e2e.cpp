@@ -172,6 +172,7 @@ int main(int argc, char** argv) {
     // GSettings keyfile there (chosen once per process, so before anything reads it).
     static QTemporaryDir home;
     ::setenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8().constData(), 1);
+    ::setenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8().constData(), 1);
     ::setenv("XDG_RUNTIME_DIR", home.path().toUtf8().constData(), 1);
     ::setenv("GSETTINGS_BACKEND", "keyfile", 1);
     ::unsetenv("VORSA_INTERNET_SETTINGS");

@@ -4,9 +4,11 @@
 #include "components/uvrpngbtn.h"
 #include "harvest/udlclass.h"
 #include "harvest/worker_thread.h"
+#include "lists/autosave.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
 #include "platform/internet_session.h"
+#include "platform/text_lines.h"
 #include "sandbox/sandbox.h"
 #include "tests/app/recording_browser.h"
 
@@ -30,6 +32,27 @@ std::set<std::string> gridProxies(Tfrmvrdl& w) {
     std::set<std::string> out;
     for (int r = 1; r < w.grid().gridRowCount(); ++r)
         out.insert(w.grid().cell(1, r) + ":" + w.grid().cell(2, r));
+    return out;
+}
+
+// The proxies of the autosave file ("ip:port" of each line after the heading); empty when
+// there is no file.
+std::set<std::string> autosaved() {
+    std::string bytes;
+    std::set<std::string> out;
+    if (!vorsa::readFileBytes(vorsa::autosavePath(), bytes))
+        return out;
+    const std::vector<std::string> lines = vorsa::splitLines(bytes);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        out.insert(lines[i].substr(0, lines[i].find('@')));
+    return out;
+}
+
+std::set<std::string> gridPassed(Tfrmvrdl& w) {
+    std::set<std::string> out;
+    for (int r = 1; r < w.grid().gridRowCount(); ++r)
+        if (vorsa::gbk::toUnicode(w.grid().cell(5, r)) == QString::fromUtf8("√"))
+            out.insert(w.grid().cell(1, r) + ":" + w.grid().cell(2, r));
     return out;
 }
 
@@ -66,6 +89,7 @@ private Q_SLOTS:
         QVERIFY(m_home.isValid());
         qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
         qputenv("XDG_RUNTIME_DIR", m_home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
         // The store stays switched off, so downloads go direct to the sandbox.
         qputenv("VORSA_INTERNET_SETTINGS", m_home.filePath(QStringLiteral("inet.ini")).toUtf8());
         m_web = std::make_unique<vorsa::sandbox::Sandbox>();
@@ -100,6 +124,7 @@ private Q_SLOTS:
     }
 
     void harvestAndValidate() {
+        QFile::remove(QString::fromStdString(vorsa::autosavePath()));
         auto w = startWindow();
         check(*w, true, true, false);
         press(*w, "vrpngbtn11");  // "下载并验证"
@@ -124,6 +149,38 @@ private Q_SLOTS:
         const int n = w->grid().gridRowCount() - 1;
         QCOMPARE(w->stbPanels[0]->text(), u8(" 验证结束,共有%1代理可用！").arg(n));
         QVERIFY(!w->state().CheckAfterDown);
+        // The usable proxies are also in the autosave file, in export format 1.
+        QCOMPARE(autosaved(), shown);
+        std::string bytes;
+        QVERIFY(vorsa::readFileBytes(vorsa::autosavePath(), bytes));
+        QVERIFY(bytes.rfind(vorsa::gbk::text("Vorsa智能代理最新验证:"), 0) == 0);
+    }
+
+    // A close while checks are out keeps the rows that had passed by then.
+    void closeDuringValidationKeepsWhatPassed() {
+        QFile::remove(QString::fromStdString(vorsa::autosavePath()));
+        auto w = startWindow();
+        check(*w, true, true, false);
+        bool closed = false;
+        std::set<std::string> passedAtClose;
+        QTimer poll;
+        poll.setInterval(5);
+        connect(&poll, &QTimer::timeout, w.get(), [&] {
+            if (closed || w->state().CheckDone || gridPassed(*w).empty())
+                return;
+            closed = true;
+            passedAtClose = gridPassed(*w);
+            w->close();
+        });
+        poll.start();
+        press(*w, "vrpngbtn11");
+        QTRY_VERIFY_WITH_TIMEOUT(closed, 60000);
+        poll.stop();
+        QVERIFY(!passedAtClose.empty());
+        QCOMPARE(autosaved(), passedAtClose);
+        w.reset();
+        QTest::qWait(2000);
+        vorsa::harvestRevive();
     }
 
     void closeDuringValidation() {
