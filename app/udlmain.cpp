@@ -9,6 +9,7 @@
 #include "lists/autosave.h"
 #include "lists/import_export.h"
 #include "lists/location_lookup.h"
+#include "platform/check_settings.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
 #include "platform/proxy_announce.h"
@@ -579,6 +580,12 @@ void Tfrmvrdl::FormShow() {
     // 7. and 8.
     DownOption = readdownoption();
     refeshmemu();
+    // 9. Check-page settings of hosts.ini that were refused: said once, defaults in force.
+    std::string refused;
+    for (const std::string& problem : checkSettings().problems)
+        refused += (refused.empty() ? "" : "  ") + problem;
+    if (!refused.empty())
+        showinfo(refused);
 }
 
 void Tfrmvrdl::closeEvent(QCloseEvent* event) {

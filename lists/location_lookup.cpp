@@ -2,6 +2,7 @@
 
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
+#include "platform/offline_geo.h"
 #include "platform/run_directory.h"
 #include "platform/text_lines.h"
 #include "table/grid_routines.h"
@@ -113,6 +114,10 @@ void getcity(MainHost& host) {
         if (gbk::trim(table.getfield(Field::Location)).empty()) {
             const std::string ip = table.getfield(Field::Ip);
             std::string place = gbk::trim(ipcity(ip));
+            // What the site does not know may still be in an offline database; asked with the
+            // same untrimmed Ip text as the site.
+            if (place.empty())
+                place = gbk::trim(offlineLocation(ip));
             if (place.empty())
                 place = unknown;
             table.editrecord();

@@ -9,7 +9,8 @@
 namespace vorsa {
 
 // The "获取地理位置" pass: every record whose location is blank gets the location the
-// IP-lookup site gives for its address, or "未知"; the grid is redrawn at the end.
+// IP-lookup site gives for its address, else the offline one (offlineLocation), else "未知";
+// the grid is redrawn at the end.
 void getcity(MainHost& host);
 
 // The location the IP-lookup site (hosts key "iplookup") gives for ip, or "" when the

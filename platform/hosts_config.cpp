@@ -29,17 +29,22 @@ constexpr std::array<std::string_view, 13> kKeys = {
 
 using HostMap = std::map<std::string, std::string, std::less<>>;
 
+struct HostsFiles {
+    HostMap hosts;   // [hosts]: key -> normalised base
+    HostMap values;  // every other section: "section.key" -> raw trimmed value
+};
+
 std::mutex g_mutex;
-std::optional<HostMap> g_hosts;
+std::optional<HostsFiles> g_hosts;
 
 bool isHostChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_';
 }
 
-// The [hosts] section of one file: key -> normalised base, bad values left out.
-HostMap readHostsFile(const std::string& path) {
-    HostMap out;
+// One file: the [hosts] section (bad values left out) and the raw values of other sections.
+HostsFiles readHostsFile(const std::string& path) {
+    HostsFiles out;
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         st.st_size > kMaxHostsFileBytes)
@@ -47,40 +52,32 @@ HostMap readHostsFile(const std::string& path) {
     std::string bytes;
     if (!readFileBytes(path, bytes))
         return out;
-    bool inHosts = false;
+    std::string section;
     for (const std::string& raw : splitLines(bytes)) {
         const std::string line = gbk::trim(raw);
         if (line.empty() || line[0] == ';' || line[0] == '#')
             continue;
         if (line.front() == '[') {
-            inHosts = gbk::toLowerAscii(line) == "[hosts]";
+            section = line.back() == ']' ? gbk::toLowerAscii(gbk::trim(
+                                               std::string_view(line).substr(1, line.size() - 2)))
+                                         : std::string();
             continue;
         }
         const auto eq = line.find('=');
-        if (!inHosts || eq == std::string::npos)
+        if (section.empty() || eq == std::string::npos)
             continue;
         const std::string key = gbk::toLowerAscii(gbk::trim(std::string_view(line).substr(0, eq)));
-        const std::string base =
-            normalisedHostBase(gbk::trim(std::string_view(line).substr(eq + 1)));
+        const std::string value = gbk::trim(std::string_view(line).substr(eq + 1));
+        // A later line of the same key wins, as in most INI readers.
+        if (section != "hosts") {
+            out.values[section + '.' + key] = value;
+            continue;
+        }
+        const std::string base = normalisedHostBase(value);
         if (!base.empty())
-            out[key] = base;  // a later line of the same key wins, as in most INI readers
+            out.hosts[key] = base;
     }
     return out;
-}
-
-HostMap loadAll() {
-    std::vector<std::string> files;
-    if (const char* env = std::getenv("VORSA_HOSTS"); env && *env)
-        files.emplace_back(env);
-    if (const std::string exe = executableDirectory(); !exe.empty())
-        files.push_back(exe + "/hosts.ini");
-    if (const std::string cfg = userConfigFolder(); !cfg.empty())
-        files.push_back(cfg + "/hosts.ini");
-    HostMap merged;
-    for (const std::string& f : files)
-        for (auto& [key, base] : readHostsFile(f))
-            merged.try_emplace(key, base);  // the earlier file keeps the key
-    return merged;
 }
 
 }  // namespace
@@ -104,6 +101,29 @@ std::string userConfigFolder() {
         return std::string(home) + "/.config/VORSASOFT";
     return {};
 }
+
+namespace {
+
+HostsFiles loadAll() {
+    std::vector<std::string> files;
+    if (const char* env = std::getenv("VORSA_HOSTS"); env && *env)
+        files.emplace_back(env);
+    if (const std::string exe = executableDirectory(); !exe.empty())
+        files.push_back(exe + "/hosts.ini");
+    if (const std::string cfg = userConfigFolder(); !cfg.empty())
+        files.push_back(cfg + "/hosts.ini");
+    HostsFiles merged;
+    for (const std::string& f : files) {
+        HostsFiles one = readHostsFile(f);
+        for (auto& [key, base] : one.hosts)
+            merged.hosts.try_emplace(key, base);  // the earlier file keeps the key
+        for (auto& [key, value] : one.values)
+            merged.values.try_emplace(key, value);
+    }
+    return merged;
+}
+
+}  // namespace
 
 std::string normalisedHostBase(std::string_view value) {
     std::string_view rest;
@@ -175,8 +195,21 @@ std::string hostBase(std::string_view key) {
     std::lock_guard lock(g_mutex);
     if (!g_hosts)
         g_hosts = loadAll();
-    const auto it = g_hosts->find(gbk::toLowerAscii(key));
-    return it == g_hosts->end() ? std::string(kDefaultBase) : it->second;
+    const auto it = g_hosts->hosts.find(gbk::toLowerAscii(key));
+    return it == g_hosts->hosts.end() ? std::string(kDefaultBase) : it->second;
+}
+
+std::optional<std::string> hostsFileValue(std::string_view section, std::string_view key) {
+    std::lock_guard lock(g_mutex);
+    if (!g_hosts)
+        g_hosts = loadAll();
+    std::string name = gbk::toLowerAscii(section);
+    name += '.';
+    name += gbk::toLowerAscii(key);
+    const auto it = g_hosts->values.find(name);
+    if (it == g_hosts->values.end())
+        return std::nullopt;
+    return it->second;
 }
 
 void reloadHosts() {

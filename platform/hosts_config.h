@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,6 +17,11 @@ namespace vorsa {
 std::string hostBase(std::string_view key);
 
 void reloadHosts();  // tests: forget what was read, read again on next use
+
+// The raw value (trimmed, bytes as in the file) of key in another section of the same files,
+// e.g. [check] or [locations]; the first file in the order above that has the key wins.
+// The caller checks it: it is untrusted input.
+std::optional<std::string> hostsFileValue(std::string_view section, std::string_view key);
 
 // Every key the program looks up, in the order above.
 std::span<const std::string_view> hostKeys();

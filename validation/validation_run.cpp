@@ -1,5 +1,6 @@
 #include "validation/validation_run.h"
 
+#include "platform/check_settings.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
 #include "platform/tick_count.h"
@@ -45,7 +46,7 @@ ValidationRun::~ValidationRun() {
 std::string ValidationRun::checkUrl() const {
     if (!m_checkUrl.empty())
         return m_checkUrl;
-    return hostBase("iplookup") + "/ip2city.asp";
+    return checkSettings().url;
 }
 
 void ValidationRun::actcheckExecute() {

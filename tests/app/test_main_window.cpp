@@ -1,6 +1,7 @@
 #include "app/udlmain.h"
 #include "components/uvrpngbtn.h"
 #include "harvest/worker_thread.h"
+#include "platform/check_settings.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
 #include "platform/internet_settings.h"
@@ -161,6 +162,35 @@ private Q_SLOTS:
             QCOMPARE(eweb->geometry(), w.Panel1->rect().adjusted(1, 1, -1, -1));
             w.close();
         }
+    }
+
+    // Check-page settings that make no sense are named in the first panel once the window is up.
+    void startupNamesRefusedCheckSettings() {
+        QFile hosts(QString::fromUtf8(m_hostsFile));
+        QVERIFY(hosts.open(QIODevice::Append));
+        hosts.write("[check]\nmarker=\nbytes=0\n");
+        hosts.close();
+        vorsa::reloadHosts();
+        vorsa::reloadCheckSettings();
+        {
+            RecordingBrowser* eweb = nullptr;
+            Tfrmvrdl w(nullptr, recordingBrowser(&eweb));
+            w.show();
+            const QString panel = w.stbPanels[0]->text();
+            QVERIFY2(panel.contains(u8("marker 不能为空")), qPrintable(panel));
+            QVERIFY2(panel.contains(u8("bytes 须是 1 到 1048576 之间的整数")), qPrintable(panel));
+            QVERIFY(panel.contains(u8("已改用默认值")));
+            w.close();
+        }
+        QVERIFY(hosts.open(QIODevice::ReadWrite));
+        const QByteArray all = hosts.readAll();
+        hosts.resize(0);
+        hosts.seek(0);
+        hosts.write(all.left(all.indexOf("[check]")));
+        hosts.close();
+        vorsa::reloadHosts();
+        vorsa::reloadCheckSettings();
+        QVERIFY(vorsa::checkSettings().problems.empty());
     }
 
     void proxySwitchAndWebVerificationFromTheToolbar() {

@@ -1,12 +1,20 @@
 #include "lists/location_lookup.h"
 
 #include "platform/codec.h"
+#include "platform/hosts_config.h"
+#include "platform/offline_geo.h"
 #include "platform/run_directory.h"
 #include "sandbox/sandbox.h"
 #include "tests/harvest/harvest_test_env.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/mmdb_writer.h"
 
 #include <QDir>
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +154,47 @@ TEST_F(LocationLookup, FillsBlankLocationsFromTheSite) {
     EXPECT_EQ(host.events, expectedEvents);
     EXPECT_EQ(lookupTargets(), expectedTargets);
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(u' ').toStdString();
+}
+
+// What the site cannot place comes from a .mmdb in the config folder; [locations] offline=0
+// keeps "未知" for it.
+TEST_F(LocationLookup, OfflineDatabaseFillsWhatTheSiteDoesNotKnow) {
+    char tmpl[] = "/tmp/vorsa-geo-config-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string config = tmpl;
+    ASSERT_EQ(::mkdir((config + "/VORSASOFT").c_str(), 0700), 0);
+    namespace mm = test::mmdb;
+    std::ofstream(config + "/VORSASOFT/GeoLite2-City.mmdb", std::ios::binary)
+        << mm::database({{0xC6336400, 24,  // 198.51.100.0/24
+                          mm::map({{"country", mm::names("United States", "美国")},
+                                   {"city", mm::names("New York", "纽约")}})}});
+    const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string xdg = savedXdg ? savedXdg : "";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const std::string hostsFile = std::getenv("VORSA_HOSTS");
+    for (const bool offline : {true, false}) {
+        SCOPED_TRACE(offline ? "offline on" : "offline off");
+        test::pointHostsAt(s_sandbox->baseUrl());
+        if (!offline)
+            std::ofstream(hostsFile, std::ios::app) << "[locations]\noffline=0\n";
+        reloadHosts();
+        reloadOfflineGeo();
+        test::FakeHost host;
+        for (const char* ip : {"198.51.100.1", "198.51.100.3", "not an address"})
+            appendRow(host.table(), ip, "80");
+        getcity(host);
+        // .1: the site's answer wins; .3: the site's page has no usable location.
+        EXPECT_EQ(utf8(host.table().at(1).text(Field::Location)), "北京市 联通");
+        EXPECT_EQ(utf8(host.table().at(2).text(Field::Location)), offline ? "美国 纽约" : "未知");
+        EXPECT_EQ(utf8(host.table().at(3).text(Field::Location)), "未知");
+    }
+    if (savedXdg)
+        ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    test::pointHostsAt(s_sandbox->baseUrl());
+    reloadOfflineGeo();
+    ASSERT_EQ(std::system(("rm -rf '" + config + "'").c_str()), 0);
 }
 
 TEST_F(LocationLookup, NothingBlankMeansNoTrafficButARedraw) {

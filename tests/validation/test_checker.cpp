@@ -1,7 +1,9 @@
 // The reachability checker against real proxies: the sandbox's behaviours and tinyproxy.
 #include "validation/ra_vinet_checker.h"
 
+#include "platform/check_settings.h"
 #include "platform/codec.h"
+#include "platform/hosts_config.h"
 #include "platform/tick_count.h"
 #include "sandbox/sandbox.h"
 #include "table/grid_routines.h"
@@ -14,7 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
 #include <map>
 
 namespace vorsa {
@@ -116,6 +122,63 @@ TEST_F(CheckerTest, OneCompletionOnTheCreatingThreadWithThePassRule) {
             EXPECT_GE(took, std::chrono::milliseconds(kReceiveTimeoutMs));
             EXPECT_LT(took, std::chrono::milliseconds(3000 + kReceiveTimeoutMs + 3000));
         }
+    }
+}
+
+// A judge page and keyword of the user's own, from [check] of hosts.ini, through a real proxy.
+TEST_F(CheckerTest, CustomCheckPageAndMarkerFromTheHostsFile) {
+    char tmpl[] = "/tmp/vorsa-judge-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    struct Restore {
+        std::string dir;
+        ~Restore() {
+            ::unsetenv("VORSA_HOSTS");
+            reloadHosts();
+            reloadCheckSettings();
+            std::remove((dir + "/hosts.ini").c_str());
+            ::rmdir(dir.c_str());
+        }
+    } restore{dir};
+    const auto useHosts = [&](const std::string& check) {
+        std::ofstream(dir + "/hosts.ini", std::ios::binary) << box->hostsIni() << "\n[check]\n"
+                                                            << check;
+        ::setenv("VORSA_HOSTS", (dir + "/hosts.ini").c_str(), 1);
+        reloadHosts();
+        reloadCheckSettings();
+        ASSERT_TRUE(checkSettings().problems.empty());
+    };
+    const std::string proxy = box->proxy(Behaviour::Forward).proxyString();
+    struct Case {
+        const char* check;  // [check] lines; %JUDGE% stands for the sandbox's judge page
+        const char* page;   // the page the validation run then checks
+        bool passes;
+    } cases[] = {
+        {"url=%JUDGE%\nmarker=VORSA-JUDGE-OK\nbytes=32\n", "/judge.txt", true},
+        // The keyword ends at byte 14: a window of 13 bytes cannot hold it.
+        {"url=%JUDGE%\nmarker=JUDGE-OK\nbytes=13\n", "/judge.txt", false},
+        {"url=%JUDGE%\nmarker=JUDGE-OK\nbytes=14\n", "/judge.txt", true},
+        // The default marker is not on the judge page, the keyword not on the check page.
+        {"url=%JUDGE%\n", "/judge.txt", false},
+        {"marker=VORSA-JUDGE-OK\n", "/ip2city.asp", false},
+        // A UTF-8 marker in the file is looked for as GBK text.
+        {"marker=来自\n", "/ip2city.asp", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.check);
+        std::string check = c.check;
+        if (const auto at = check.find("%JUDGE%"); at != std::string::npos)
+            check.replace(at, 7, box->url("/judge.txt"));
+        useHosts(check);
+        test::FakeHost host;
+        const std::string url = ValidationRun(host).checkUrl();
+        EXPECT_EQ(url, box->url(c.page));
+        completions.clear();
+        auto ch = checker(proxy, url);
+        ASSERT_TRUE(ch->StartCheck());
+        waitFor(1);
+        ASSERT_EQ(completions.size(), 1u);
+        EXPECT_EQ(completions[0].connected, c.passes);
     }
 }
 
