@@ -106,9 +106,8 @@ bool keyfileHolds(const std::vector<Written>& written) {
         if (!ok)
             break;
         const std::string group = keyfileGroup(kf, w.group);
-        gchar* v = group.empty()
-                       ? nullptr
-                       : g_key_file_get_value(kf, group.c_str(), w.key.c_str(), nullptr);
+        gchar* v = group.empty() ? nullptr
+                                 : g_key_file_get_value(kf, group.c_str(), w.key.c_str(), nullptr);
         ok = v && w.value == v;
         g_free(v);
     }

@@ -1,9 +1,9 @@
 // The window on a 150 % screen (ctest sets QT_SCALE_FACTOR=1.5): the fixed pixel layout is
 // scaled as a whole, text and pictures drawn at the screen's own resolution.
 #include "app/udlmain.h"
-#include "tests/app/recording_browser.h"
 #include "components/uvrpngbtn.h"
 #include "platform/hosts_config.h"
+#include "tests/app/recording_browser.h"
 
 #include <QFile>
 #include <QHeaderView>

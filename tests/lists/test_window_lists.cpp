@@ -1,12 +1,12 @@
 // The window's import, export and location commands as a user runs them, with the file
 // dialogs replaced and the sandbox as the IP-lookup site.
 #include "app/udlmain.h"
-#include "tests/app/recording_browser.h"
 #include "components/uvrpngbtn.h"
 #include "harvest/worker_thread.h"
 #include "platform/codec.h"
 #include "platform/hosts_config.h"
 #include "sandbox/sandbox.h"
+#include "tests/app/recording_browser.h"
 
 #include <QAction>
 #include <QFile>
