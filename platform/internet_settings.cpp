@@ -2,6 +2,7 @@
 
 #include "codec.h"
 #include "desktop_proxy.h"
+#include "hosts_config.h"
 #include "text_lines.h"
 
 #include <sys/stat.h>
@@ -142,14 +143,8 @@ void writeValues(const Values& changes) {
 std::string internetSettingsPath() {
     if (const char* env = std::getenv("VORSA_INTERNET_SETTINGS"); env && *env)
         return env;
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
-        base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = std::string(home) + "/.config";
-    else
-        return {};
-    return base + "/VORSASOFT/internet-settings.ini";
+    const std::string folder = userConfigFolder();
+    return folder.empty() ? folder : folder + "/internet-settings.ini";
 }
 
 namespace {
