@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <optional>
 #include <stdexcept>
 
 namespace vorsa {
@@ -280,6 +282,28 @@ QString longTimeFormat(const QLocale& locale) {
     return out.trimmed();
 }
 
+// A record line of the text export after its first ':' ("port@place#speedms", the port all
+// digits). Our own saved lists, the autosave among them, import as the proxies they hold
+// instead of ports like "8080@美"; a line of any other form keeps the plain rule.
+struct ExportedRecord {
+    std::string_view port, place;
+};
+std::optional<ExportedRecord> exportedRecord(std::string_view rest) {
+    const auto at = rest.find('@');
+    const auto hash = rest.rfind('#');
+    if (at == std::string_view::npos || at == 0 || at > 5 || hash == std::string_view::npos ||
+        hash < at || !rest.ends_with("ms"))
+        return std::nullopt;
+    const auto digits = [](std::string_view t) {
+        return std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const std::string_view port = rest.substr(0, at);
+    const std::string_view speed = rest.substr(hash + 1, rest.size() - hash - 3);
+    if (!digits(port) || !digits(speed))
+        return std::nullopt;
+    return ExportedRecord{port, rest.substr(at + 1, hash - at - 1)};
+}
+
 }  // namespace
 
 const ExportFilter* exportFilter(int format) {
@@ -304,13 +328,18 @@ void importlist(ProxyTable& table, const std::string& fileName) {
         bytes.resize(nul);
     cleartable(table);
     table.opentable();
+    static const std::string exportHead = gbk::text("Vorsa智能代理最新验证:");
     forEachLine(bytes, [&table](std::string_view line) {
         const auto colon = line.find(':');
-        if (colon == std::string_view::npos)
+        if (colon == std::string_view::npos || line.starts_with(exportHead))
             return;
+        const std::string_view rest = line.substr(colon + 1);
+        const auto exported = exportedRecord(rest);
         table.addrecord();
         table.setfield(Field::Ip, line.substr(0, colon));
-        table.setfield(Field::Port, line.substr(colon + 1));
+        table.setfield(Field::Port, exported ? exported->port : rest);
+        if (exported && exported->place != unknownPlace())
+            table.setfield(Field::Location, exported->place);
         table.postrecord();
     });
 }

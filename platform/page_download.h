@@ -25,7 +25,7 @@ int URLDownloadToFile(const std::string& url, const std::string& path);
 struct DownloadLimits {
     long connectTimeoutMs = 15000;
     long totalTimeoutMs = 60000;
-    long long maxBytes = 64LL << 20;
+    long long maxBytes = (64LL << 20) - 1;  // a page of 64 MiB or more is refused
     int maxRedirects = 10;
     long stallSeconds = 30;  // below one byte a second for this long: the server is gone
 };

@@ -70,14 +70,16 @@ TEST_F(Autosave, WritesThePassedRowsInExportFormatOne) {
     // The window's table is left as it was.
     EXPECT_EQ(host.table().count(), 4);
 
-    // "导入代理列表" reads the file back as it reads every export of format 1: the heading
-    // becomes a row of its own, and each Port keeps the "@..." tail, cut to 8 bytes.
+    // "导入代理列表" reads the file back as the proxies it holds, with their places.
     ProxyTable imported;
     importlist(imported, autosavePath());
-    ASSERT_EQ(imported.count(), 3);
-    EXPECT_EQ(imported.at(2).text(Field::Ip), "10.0.0.1");
-    EXPECT_EQ(imported.at(2).text(Field::Port).substr(0, 5), "8080@");
-    EXPECT_EQ(imported.at(3).text(Field::Ip), "10.0.0.3");
+    ASSERT_EQ(imported.count(), 2);
+    for (int i : {1, 2}) {
+        EXPECT_EQ(imported.at(i).text(Field::Port), "8080");
+        EXPECT_EQ(imported.at(i).text(Field::Location), gbk::text("北京"));
+    }
+    EXPECT_EQ(imported.at(1).text(Field::Ip), "10.0.0.1");
+    EXPECT_EQ(imported.at(2).text(Field::Ip), "10.0.0.3");
 }
 
 TEST_F(Autosave, NothingPassedKeepsTheLastFile) {

@@ -296,9 +296,16 @@ TEST_F(ListFiles, ImportLines) {
          ":8080\r\n1.2.3.4:\r\na:b:c\r\n 5.5.5.5 : 81 \r\nno colon\r\n",
          {"|8080", "1.2.3.4|", "a|b:c", " 5.5.5.5 | 81 "}},
         {"port cut to 8 bytes", "1.1.1.1:123456789\r\n", {"1.1.1.1|12345678"}},
+        // Our own text export reads back as its proxies: the header goes, the port ends at
+        // '@', a place other than 未知 is kept; lines only resembling it keep the plain rule.
         {"own export",
-         header + "\r\n10.0.0.1:8080@" + gbk::text("北京市 联通") + "#235ms\r\n",
-         {"Vorsa智能代理最新验证|2011/9/2", "10.0.0.1|8080@\xE5\x8C\x97"}},
+         header + "\r\n10.0.0.1:8080@" + gbk::text("北京市 联通") + "#235ms\r\n" +
+             "10.0.0.2:3128@" + gbk::text("未知") + "#ms\r\n",
+         {"10.0.0.1|8080|not null", "10.0.0.2|3128"}},
+        {"like an export, but not one",
+         "u:pass@h#1ms\r\n1.1.1.1:80@x\r\n1.1.1.1:80@x#12s\r\n1.1.1.1:123456@x#1ms\r\n"
+         ":@x#1ms\r\n",
+         {"u|pass@h#1", "1.1.1.1|80@x", "1.1.1.1|80@x#12s", "1.1.1.1|123456@x", "|@x#1ms"}},
         {"no colon at all", "abc\r\ndef\r\n", {}},
         {"empty file", "", {}},
     };
@@ -309,6 +316,31 @@ TEST_F(ListFiles, ImportLines) {
         writeAll(path("in.txt"), c.bytes);
         importlist(table, path("in.txt"));
         EXPECT_EQ(rows(), c.rows);
+    }
+}
+
+// What the program saves (the autosave is format 1) imports as the same proxies and places.
+TEST_F(ListFiles, TextExportImportsAsItsProxies) {
+    fillFixedTable();
+    exportlist(table, path("out.txt"), TextList, kNow, kZh);
+    importlist(table, path("out.txt"));
+    ASSERT_EQ(table.count(), 3);
+    const struct {
+        const char *ip, *port, *place;  // place nullptr: no location
+    } want[] = {{"10.0.0.1", "8080", nullptr},
+                {"1.2.3.4", "80", "北京市 联通"},
+                // A place holding a line break splits its line; the plain rule takes the rest.
+                {"", "3128@x", nullptr}};
+    for (int i = 1; i <= 3; ++i) {
+        SCOPED_TRACE(i);
+        const ProxyRecord& r = table.at(i);
+        EXPECT_EQ(utf8(r.text(Field::Ip)), want[i - 1].ip);
+        EXPECT_EQ(utf8(r.text(Field::Port)), want[i - 1].port);
+        EXPECT_EQ(r.isNull(Field::Location), want[i - 1].place == nullptr);
+        if (want[i - 1].place) {
+            EXPECT_EQ(utf8(r.text(Field::Location)), want[i - 1].place);
+        }
+        EXPECT_TRUE(r.isNull(Field::Speed) && r.isNull(Field::Verified));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -249,6 +250,24 @@ TEST_F(PageDownload, BodyCapCountsDecodedBytes) {
     vorsa::setDownloadLimits(limits);
     EXPECT_NE(URLDownloadToFile(m_server->url("/binary"), m_dir + "/b"), 0);
     EXPECT_NE(URLDownloadToFile(m_server->url("/gzip"), m_dir + "/c"), 0);
+}
+
+// The program's own limit: a page of 64 MiB is refused, one byte less is still taken.
+TEST_F(PageDownload, DefaultLimitRefusesA64MiBPage) {
+    vorsa::setDownloadLimits({});
+    const auto big = std::make_shared<const std::string>(64u << 20, 'x');
+    LoopbackServer server([big](const LoopbackServer::Request& r) {
+        const std::size_t size = r.target == "/64mib" ? big->size() : big->size() - 1;
+        Reply reply{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n"};
+        reply.shared = std::make_shared<const std::string>(*big, 0, size);
+        return reply;
+    });
+    EXPECT_NE(URLDownloadToFile(server.url("/64mib"), m_dir + "/a"), 0);
+    EXPECT_EQ(files(), std::vector<std::string>{});
+    EXPECT_EQ(URLDownloadToFile(server.url("/just-below"), m_dir + "/b"), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat((m_dir + "/b").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, (64 << 20) - 1);
 }
 
 TEST_F(PageDownload, FollowsTheStoreProxyOnlyWhenEnabled) {
