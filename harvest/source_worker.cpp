@@ -49,11 +49,13 @@ void SourceWorker::flushRows() {
     // Emptied before the hand-over: after an error or the shutdown nothing of it is sent again.
     std::vector<HarvestRow> batch;
     batch.swap(m_batch);
-    m_batch.reserve(kBatchRows);
     Synchronize([&] {
         for (const HarvestRow& row : batch)
             AppendRow(row);
     });
+    // Sent: the buffer takes the next rows.
+    batch.clear();
+    m_batch.swap(batch);
 }
 
 RowSink SourceWorker::rowSink() {
