@@ -56,18 +56,19 @@ int compareField(const PackedRecord& a, const PackedRecord& b, Field f) {
     }
 }
 
-// The first 16 bytes of a text as two numbers in byte order (zero-padded), so that most
-// comparisons of a sort are integer comparisons; texts longer than that fall back to the whole
-// texts when their prefixes tie.
-struct TextPrefix {
-    std::uint64_t hi = 0, lo = 0;
-    explicit TextPrefix(std::string_view s) {
-        for (std::size_t i = 0; i < 16; ++i) {
-            const std::uint64_t c = i < s.size() ? static_cast<unsigned char>(s[i]) : 0u;
-            (i < 8 ? hi : lo) = ((i < 8 ? hi : lo) << 8) | c;
-        }
+// The first 16 characters of a digit-and-dot text as one number in their order: four bits a
+// character, 0 past the end, '.' before the digits, as in byte order. Texts that are longer
+// compare whole when their prefixes tie.
+std::uint64_t plainPrefix(std::string_view s) {
+    std::uint64_t k = 0;
+    for (std::size_t i = 0; i < 16; ++i) {
+        std::uint64_t c = 0;
+        if (i < s.size())
+            c = s[i] == '.' ? 1u : static_cast<std::uint64_t>(s[i] - '0') + 2u;
+        k = (k << 4) | c;
     }
-};
+    return k;
+}
 
 constexpr std::size_t kBlock = 512;
 // Row counts from which a shrinking table gives its freed memory back to the system.
@@ -436,35 +437,32 @@ void ProxyTable::sortby(Field key) {
         // Every value is digits and dots: byte order is the collation order. A record without
         // a value sorts first; ties keep their order (the original position breaks them).
         struct Keyed {
-            std::uint64_t hi, lo;
+            std::uint64_t prefix;
             std::uint32_t index;
-            // 0 without a value, else 1 + the length (saturated; only compared while both
-            // lengths are at most 16).
+            // 0 without a value, else 1 + the length (saturated).
             std::uint32_t size;
         };
         std::vector<Keyed> keyed(all.size());
         const auto less = [&](const Keyed& a, const Keyed& b) {
             if ((a.size == 0) != (b.size == 0))
                 return a.size == 0;
-            if (a.hi != b.hi)
-                return a.hi < b.hi;
-            if (a.lo != b.lo)
-                return a.lo < b.lo;
-            if (a.size != b.size && (a.size <= 17 || b.size <= 17))
-                return a.size < b.size;  // the shorter is a prefix of the longer
-            if (a.size > 17) {
+            if (a.prefix != b.prefix)
+                return a.prefix < b.prefix;
+            // Equal prefixes of texts of at most 16 characters are equal texts.
+            if (a.size > 17 && b.size > 17) {
                 const int c = all[a.index].view(key).compare(all[b.index].view(key));
                 if (c != 0)
                     return c < 0;
+            } else if (a.size != b.size) {
+                return a.size < b.size;  // the shorter is the prefix of the longer
             }
             return a.index < b.index;
         };
         const auto sortRange = [&](std::size_t from, std::size_t to) {
             for (std::size_t i = from; i < to; ++i) {
                 const std::string_view v = all[i].view(key);
-                const TextPrefix p(v);
                 const std::size_t size = std::min<std::size_t>(v.size(), 0xFFFFFFF0u) + 1;
-                keyed[i] = {p.hi, p.lo, static_cast<std::uint32_t>(i),
+                keyed[i] = {plainPrefix(v), static_cast<std::uint32_t>(i),
                             all[i].isNull(key) ? 0u : static_cast<std::uint32_t>(size)};
             }
             std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(from),
