@@ -56,6 +56,7 @@ void listtable(MainHost& host) {
     if (t.count() == 0)
         return;
     t.opentable();
+    const int harvested = t.count();
     // Three steps, with the window's events handled between them, so that none of them holds
     // the window for long on a large harvest. Whatever runs between them sees a consistent
     // table: sorted, then without repeats, then drawn.
@@ -83,6 +84,9 @@ void listtable(MainHost& host) {
     });
     host.processMessages();
     refreshgrid(host);
+    // A large harvest leaves the workers' pages and the repeats freed: give that memory back.
+    if (harvested >= 65536)
+        releaseFreeMemory();
     SharedState& s = host.state();
     s.Busy = false;
     if (s.CheckAfterDown) {
