@@ -13,6 +13,7 @@
 namespace vorsa {
 namespace {
 
+// A record in a block: a shared handle, one pointer wide.
 using RecordPtr = PackedRecord;
 
 // Addresses are digits and dots; for those the locale's collation is plain byte order, so

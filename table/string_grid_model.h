@@ -43,7 +43,7 @@ public:
         void setCell(int col, std::string_view text);
 
     private:
-        // A written cell, or nullptr-like false when col has none.
+        // True, with text set, when col was written.
         bool written(int col, std::string_view& text) const;
         std::size_t cellsSize() const;
 
