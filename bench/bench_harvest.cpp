@@ -43,6 +43,11 @@ namespace {
 
 // Hand-overs need a Qt application on the main thread, which runs the benchmarks.
 void ensureApp() {
+    static const bool heap = [] {
+        returnLargeBlocksWhenFreed();  // as the program's main does
+        return true;
+    }();
+    (void)heap;
     static int argc = 1;
     static char name[] = "bench_harvest";
     static char* argv[] = {name, nullptr};

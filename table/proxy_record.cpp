@@ -274,6 +274,13 @@ ProxyRecord PackedRecord::unpack() const {
     return r;
 }
 
+void returnLargeBlocksWhenFreed() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 8 << 20);
+#endif
+}
+
 void releaseFreeMemory() {
 #if defined(__GLIBC__)
     malloc_trim(0);

@@ -99,6 +99,13 @@ private:
     Blob* m_blob = nullptr;
 };
 
+// Call once at the start, before any thread. Fixes the allocator's thresholds: a heap whose
+// free top exceeds 8 MiB gives it back when a block is freed (the workers' heaps too), and
+// blocks of 32 MiB and more get a mapping of their own. With the defaults both thresholds
+// grow after the first large free, and a worker's freed page could stay at the top of its
+// thread's heap, out of releaseFreeMemory's reach (some harvests then kept 60 MB more).
+void returnLargeBlocksWhenFreed();
+
 // Gives the heap's free pages back to the system. Called after large parts of the table or
 // the grid were dropped: freed rows otherwise stay with the process.
 void releaseFreeMemory();
