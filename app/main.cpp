@@ -1,6 +1,7 @@
 #include "app/udlmain.h"
 #include "components/ewbcore.h"
 #include "platform/single_instance.h"
+#include "table/proxy_record.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    vorsa::returnLargeBlocksWhenFreed();
     // A second instance ends before anything else is read or written, window included.
     vorsa::SingleInstance guard("vorsadaili");
     if (guard.result() == vorsa::SingleInstance::Result::AlreadyRunning)

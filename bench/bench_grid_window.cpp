@@ -1,5 +1,6 @@
-// The real window holding 100,000 rows: how much the process grows, how long the redraw takes,
-// and how long one scroll step and repaint of the grid takes (offscreen platform).
+// The real window holding 100,000 rows (or the count given as the first argument): how much
+// the process grows, how long the redraw takes, and how long one scroll step and repaint of the
+// grid takes (offscreen platform).
 #include "app/udlmain.h"
 #include "table/grid_routines.h"
 
@@ -8,7 +9,9 @@
 #include <QScrollBar>
 #include <QTableView>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -29,6 +32,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("VORSA_HOSTS", "/nonexistent");
     QApplication app(argc, argv);
+    const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
     Tfrmvrdl w;
     w.show();
     QApplication::processEvents();
@@ -36,7 +40,7 @@ int main(int argc, char** argv) {
 
     vorsa::ProxyTable& t = w.table();
     t.opentable();
-    for (int i = 0; i < 100000; ++i) {
+    for (int i = 0; i < rows; ++i) {
         t.addrecord();
         t.setfield(vorsa::Field::Ip, "10." + std::to_string(i / 65536) + "." +
                                          std::to_string((i / 256) % 256) + "." +

@@ -17,30 +17,45 @@ SourceWorker::~SourceWorker() {
     }
 }
 
-void SourceWorker::AppendRow() {
+void SourceWorker::AppendRow(const HarvestRow& row) {
     ProxyTable& t = m_host.table();
     t.addrecord();
-    t.setfield(Field::Ip, Ip);
-    t.setfield(Field::Port, Port);
+    t.setfield(Field::Ip, row.Ip);
+    t.setfield(Field::Port, row.Port);
     if (m_fields.protocol)
-        t.setfield(Field::Protocol, Protocol);
+        t.setfield(Field::Protocol, row.Protocol);
     if (m_fields.location)
-        t.setfield(Field::Location, Location);
+        t.setfield(Field::Location, row.Location);
     t.postrecord();
 }
 
-void SourceWorker::handOver() {
-    Synchronize([this] { AppendRow(); });
+void SourceWorker::handOver(const HarvestRow& row) {
+    if (m_batch.capacity() == 0)
+        m_batch.reserve(kBatchRows);
+    HarvestRow& queued = m_batch.emplace_back();
+    queued.Ip = row.Ip;
+    queued.Port = row.Port;
+    if (m_fields.protocol)
+        queued.Protocol = row.Protocol;
+    if (m_fields.location)
+        queued.Location = row.Location;
+    if (m_batch.size() >= kBatchRows)
+        flushRows();
 }
 
-void SourceWorker::handOver(const HarvestRow& row) {
-    Ip = row.Ip;
-    Port = row.Port;
-    if (m_fields.protocol)
-        Protocol = row.Protocol;
-    if (m_fields.location)
-        Location = row.Location;
-    handOver();
+void SourceWorker::flushRows() {
+    if (m_batch.empty())
+        return;
+    // Emptied before the hand-over: after an error or the shutdown nothing of it is sent again.
+    std::vector<HarvestRow> batch;
+    batch.swap(m_batch);
+    Synchronize([&] {
+        for (const HarvestRow& row : batch)
+            AppendRow(row);
+    });
+    // Sent: the buffer takes the next rows.
+    batch.clear();
+    m_batch.swap(batch);
 }
 
 RowSink SourceWorker::rowSink() {

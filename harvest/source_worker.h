@@ -27,7 +27,11 @@ struct SourceFields {
 };
 
 // The base of every proxy-list source: a worker that downloads pages into its own job folder,
-// parses them and hands each row to the main thread, where AppendRow adds it to the table.
+// parses them and hands the rows to the main thread, where AppendRow adds each to the table.
+// Rows travel in batches: the worker collects up to kBatchRows, hands them over in one step and
+// waits until the main thread appended them, in order. A batch also goes over at the end of
+// every page and when the body ends, so no row waits behind a download. An error from the
+// append ends the worker: the rows after the failing one are dropped.
 class SourceWorker : public TWorkerThread {
     Q_OBJECT
 public:
@@ -35,25 +39,23 @@ public:
     SourceWorker(MainHost& host, SourceFields fields, std::string_view tag = "job");
     ~SourceWorker() override;
 
-    // The pending row, written by the worker and read by AppendRow while the worker waits.
-    std::string Ip;
-    std::string Port;
-    std::string Protocol;
-    std::string Location;
+    static constexpr std::size_t kBatchRows = 2048;
 
     // Main thread: addrecord, the row's fields, postrecord.
-    void AppendRow();
+    void AppendRow(const HarvestRow& row);
 
     // One downloaded page: load it, parse it, hand every row over.
     virtual void ParsePage(const std::string& path) = 0;
 
 protected:
-    // Blocks until AppendRow has run on the main thread.
-    void handOver();
-    // Copies row into the fields (the cells this source writes) and hands over.
+    // Queues the row (the cells this source writes); a full batch is handed over at once.
     void handOver(const HarvestRow& row);
     // A sink for the pure parsers: every row is handed over as it is found.
     RowSink rowSink();
+    // Hands the queued rows over and blocks until AppendRow ran for them. ParsePage ends with
+    // it; the body's end does it too.
+    void flushRows();
+    void flushPending() override { flushRows(); }
 
     // Downloads url into fileName inside this job's folder (created on first use). The full
     // path on success, "" on failure (the page is then skipped).
@@ -72,6 +74,7 @@ private:
     SourceFields m_fields;
     std::string m_tag;
     std::string m_jobDir;
+    std::vector<HarvestRow> m_batch;
 };
 
 }  // namespace vorsa

@@ -80,6 +80,7 @@ void Tgethaozs::ParsePage(const std::string& path) {
     if (!fileExists(path))
         return;
     parseHaozsLines(loadLines(path), rowSink());
+    flushRows();
     if (fileExists(path))
         deleteFile(path);
 }

@@ -87,6 +87,7 @@ void Tantipalivo::ParsePage(const std::string& path) {
     if (!fileExists(path))
         return;
     parseAntipalivoLines(loadLines(path), rowSink());
+    flushRows();
     if (fileExists(path))
         deleteFile(path);
 }

@@ -99,6 +99,7 @@ void tdowncnp::ParsePage(const std::string& path) {
     if (!fileExists(path))
         return;
     parseCnpLines(loadLines(path), rowSink());
+    flushRows();
     if (fileExists(path))
         deleteFile(path);
 }

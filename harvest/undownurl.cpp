@@ -55,6 +55,7 @@ void Tdownurl::ParsePage(const std::string& path) {
     if (!fileExists(path))
         return;
     parseDownurlLines(loadLines(path), rowSink());
+    flushRows();
     deleteFile(path);
 }
 

@@ -45,6 +45,7 @@ void Tproxylists::ParsePage(const std::string& path) {
     if (!fileExists(path))
         return;
     parseProxylistsLines(loadLines(path), rowSink());
+    flushRows();
     deleteFile(path);
 }
 

@@ -63,6 +63,7 @@ void Tproxynet::ParsePage(const std::string& path) {
     if (!fileExists(path))
         return;
     parseProxynetLines(loadLines(path), rowSink());
+    flushRows();
     if (fileExists(path))
         deleteFile(path);
 }

@@ -43,6 +43,7 @@ void tdownros::ParsePage(const std::string& path) {
     if (!fileExists(path))
         return;
     parseRosLines(loadLines(path), rowSink());
+    flushRows();
     deleteFile(path);
 }
 

@@ -55,6 +55,7 @@ void Tproxycn::ParsePage(const std::string& path) {
     if (!fileExists(path))
         return;
     parseProxycnLines(loadLines(path), rowSink());
+    flushRows();
     if (fileExists(path))
         deleteFile(path);
 }

@@ -20,24 +20,22 @@ struct SyncRequest {
     const std::function<void()>* fn = nullptr;
     std::exception_ptr error;
     bool ran = false;
-    std::atomic<bool> done{false};
+    bool done = false;  // guarded by the dispatcher's mutex
     std::condition_variable cv;
 };
 
 using Clock = std::chrono::steady_clock;
 
-// How long the main thread keeps serving hand-overs before it lets the event loop run, and how
-// long it waits for a worker's next row before going back to the loop. A worker parses its next
-// row in microseconds, so waiting briefly saves a trip through the event loop per row.
+// How long the main thread keeps serving hand-overs before it lets the event loop run.
 constexpr auto kServeBudget = std::chrono::milliseconds(8);
-constexpr auto kLinger = std::chrono::microseconds(300);
-// How long either side of a hand-over spins before it sleeps on its condition variable.
-constexpr auto kSpin = std::chrono::microseconds(40);
 }  // namespace
 
 // Lives on the main thread. Workers queue their hand-overs and completions under a plain mutex
 // and only wake it with a queued call that carries no data, so every byte that crosses threads
-// is ordered by that mutex.
+// is ordered by that mutex. Neither side spins: a worker sleeps until its hand-over ran, and the
+// main thread serves what is queued and goes back to its event loop (it never waits for a
+// worker). A hand-over carries a batch of rows, so the two sleeps cost little per row even when
+// another process keeps a core busy.
 class WorkerDispatcher : public QObject {
     Q_OBJECT
 public:
@@ -53,26 +51,16 @@ public:
 
     void submit(SyncRequest& req) {
         std::unique_lock lock(m_mutex);
-        if (!g_alive.load()) {
-            req.done = true;  // closed meanwhile: never queue behind a window that is gone
-            return;
-        }
+        if (!g_alive.load())
+            return;  // closed meanwhile: never queue behind a window that is gone
         m_sync.push_back(&req);
-        m_queued.store(true, std::memory_order_release);
         wakeLocked(lock);
-        // The main thread usually answers within microseconds while it is serving rows; a
-        // short spin saves two thread wake-ups per row. Then sleep as usual.
-        lock.unlock();
-        if (spinUntil([&] { return req.done.load(std::memory_order_acquire); }))
-            return;
-        lock.lock();
-        req.cv.wait(lock, [&] { return req.done.load(); });
+        req.cv.wait(lock, [&] { return req.done; });
     }
 
     void completed(TWorkerThread* worker) {
         std::unique_lock lock(m_mutex);
         m_done.push_back(worker);
-        m_queued.store(true, std::memory_order_release);
         wakeLocked(lock);
     }
 
@@ -80,9 +68,8 @@ public:
     void failPending() {
         std::lock_guard lock(m_mutex);
         for (SyncRequest* req : m_sync) {
-            // Notify first: a spinning worker may leave (and free req) once it sees done.
+            req->done = true;
             req->cv.notify_one();
-            req->done.store(true, std::memory_order_release);
         }
         m_sync.clear();
     }
@@ -110,29 +97,15 @@ public:
                 lock.lock();
                 req->error = error;
                 req->ran = ran;
+                req->done = true;
+                // Under the lock: the worker cannot see done, leave and free req before this.
                 req->cv.notify_one();
-                req->done.store(true, std::memory_order_release);
             } else if (!m_done.empty()) {
                 TWorkerThread* worker = m_done.front();
                 m_done.pop_front();
                 lock.unlock();
                 worker->terminated();
                 lock.lock();
-            } else if (g_running.load() > 0 && Clock::now() < until) {
-                m_queued.store(false, std::memory_order_relaxed);
-                lock.unlock();
-                const bool more =
-                    spinUntil([&] { return m_queued.load(std::memory_order_acquire); });
-                lock.lock();
-                if (more)
-                    continue;
-                m_lingering = true;
-                m_mainCv.wait_for(lock, kLinger,
-                                  [&] { return !m_sync.empty() || !m_done.empty(); });
-                m_lingering = false;
-                if (m_sync.empty() && m_done.empty())
-                    return;
-                continue;
             } else {
                 return;
             }
@@ -147,10 +120,6 @@ public:
 
 private:
     void wakeLocked(std::unique_lock<std::mutex>& lock) {
-        if (m_lingering) {
-            m_mainCv.notify_one();
-            return;
-        }
         if (m_wakePosted)
             return;
         m_wakePosted = true;
@@ -159,28 +128,8 @@ private:
         lock.lock();
     }
 
-    // Spins up to kSpin for cond; true when it came true.
-    template <typename Cond>
-    static bool spinUntil(Cond cond) {
-        const Clock::time_point until = Clock::now() + kSpin;
-        do {
-            for (int i = 0; i < 64; ++i) {
-                if (cond())
-                    return true;
-#if defined(__x86_64__) || defined(__i386__)
-                __builtin_ia32_pause();
-#endif
-            }
-        } while (Clock::now() < until);
-        return false;
-    }
-
     std::mutex m_mutex;
-    std::condition_variable m_mainCv;
-    // Set whenever a hand-over or completion is queued; lets the spins above look without the lock.
-    std::atomic<bool> m_queued{false};
     bool m_wakePosted = false;
-    bool m_lingering = false;
     std::deque<SyncRequest*> m_sync;
     std::deque<TWorkerThread*> m_done;
 };
@@ -224,6 +173,14 @@ void TWorkerThread::run() {
         Execute();
     } catch (...) {
         m_fatal = std::current_exception();
+    }
+    // What the body left buffered goes over too, also after an error of its own; an error of
+    // the hand-over itself (or the shutdown) has emptied the buffer already.
+    try {
+        flushPending();
+    } catch (...) {
+        if (!m_fatal)
+            m_fatal = std::current_exception();
     }
     g_running.fetch_sub(1);
     // After this the thread touches nothing of the object: the main thread may free it.

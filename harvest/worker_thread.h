@@ -56,6 +56,10 @@ protected:
     // The thread body.
     virtual void Execute() = 0;
 
+    // Runs on the worker after Execute, also when Execute threw: a body that buffers its
+    // hand-overs sends the rest here, so it reaches the main thread before the completion.
+    virtual void flushPending() {}
+
     // Runs fn on the main thread and waits for it; an exception fn throws is rethrown here.
     // After harvestShutdown() fn is not run and HarvestShutdown is thrown instead. Called on
     // the main thread itself, fn simply runs.

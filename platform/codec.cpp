@@ -149,13 +149,17 @@ std::string toLowerAscii(std::string_view bytes) {
     return shiftAsciiLetters(bytes, 'A', 'Z', 'a' - 'A');
 }
 
-std::string trim(std::string_view bytes) {
+std::string_view trimView(std::string_view bytes) {
     std::size_t b = 0, e = bytes.size();
     while (b < e && static_cast<unsigned char>(bytes[b]) <= 32)
         ++b;
     while (e > b && static_cast<unsigned char>(bytes[e - 1]) <= 32)
         --e;
-    return std::string(bytes.substr(b, e - b));
+    return bytes.substr(b, e - b);
+}
+
+std::string trim(std::string_view bytes) {
+    return std::string(trimView(bytes));
 }
 
 }  // namespace vorsa::gbk

@@ -34,5 +34,7 @@ std::string toLowerAscii(std::string_view bytes);
 
 // Removes leading and trailing bytes with codes up to 32 (blanks and control characters).
 std::string trim(std::string_view bytes);
+// The same without a copy: the part of bytes that trim keeps.
+std::string_view trimView(std::string_view bytes);
 
 }  // namespace vorsa::gbk

@@ -18,11 +18,6 @@ constexpr std::array<GridColumn, StringGridModel::kColumnCount> kColumns{{
     {"", 64},
 }};
 
-const std::string& tickMark() {
-    static const std::string s = gbk::text("√");
-    return s;
-}
-
 std::string countMessage(int n) {
     static const std::string head = gbk::text("共有"), tail = gbk::text("个代理");
     return head + std::to_string(n) + tail;
@@ -43,22 +38,15 @@ void initgrid(StringGridModel& grid) {
 void refreshgrid(MainHost& host) {
     ProxyTable& t = host.table();
     const int n = t.count();
-    std::vector<StringGridModel::Row> rows(static_cast<std::size_t>(n));
+    // Each row keeps the stored record it shows; the cells are derived when read.
+    std::vector<StringGridModel::Row> rows;
+    rows.reserve(static_cast<std::size_t>(n));
     t.gofirst();
-    for (int r = 1; r <= n; ++r) {
-        const ProxyRecord& rec = t.current();
-        auto& row = rows[static_cast<std::size_t>(r - 1)];
-        row[0] = std::to_string(r);
-        row[1] = rec.text(Field::Ip);
-        row[2] = rec.text(Field::Port);
-        row[3] = rec.text(Field::Protocol);
-        row[4] = rec.text(Field::Location);
-        if (rec.Verified.value_or(false)) {
-            row[5] = tickMark();
-            row[6] = rec.text(Field::Speed);
-        }
-        t.gonext();
-    }
+    for (int r = 1; r <= n; ++r)
+        rows.emplace_back(t.stored(r));
+    // Where a walk over the rows leaves the cursor: on the last one.
+    if (n > 0)
+        t.goforward(n - 1);
     host.grid().setDataRows(std::move(rows));
     host.showinfo(countMessage(n));
 }
@@ -68,35 +56,37 @@ void listtable(MainHost& host) {
     if (t.count() == 0)
         return;
     t.opentable();
+    const int harvested = t.count();
+    // Three steps, with the window's events handled between them, so that none of them holds
+    // the window for long on a large harvest. Whatever runs between them sees a consistent
+    // table: sorted, then without repeats, then drawn.
     t.sortby(Field::Ip);
-    t.gofirst();
-    while (t.count() > 0 && gbk::trim(t.getfield(Field::Ip)).empty())
-        t.deleterecord();
-    // Only blank addresses were harvested: the table is empty now and the walk below is
-    // skipped. The rest runs as usual: the grid shows only its header with "共有0个代理",
-    // Busy is cleared, and a requested validation starts and, finding no rows, ends at once
-    // (which also clears CheckAfterDown, so the next plain harvest does not validate).
-    if (t.count() > 0) {
-        std::string reference = gbk::trim(t.getfield(Field::Ip));
-        t.gonext();
-        while (t.recno() > 1) {
-            std::string ip = gbk::trim(t.getfield(Field::Ip));
-            const bool last = t.recno() == t.count();
-            if (ip == reference) {
-                t.deleterecord();
-                // deleterecord rests on the next record, or on the new last one when the
-                // removed record was the last: then the walk is over.
-                if (last)
-                    break;
-            } else {
-                reference = std::move(ip);
-                if (last)
-                    break;
-                t.gonext();
-            }
+    host.processMessages();
+    // Blank addresses at the front go, then every address equal (trimmed) to the one kept
+    // before it, in one pass over the sorted records.
+    // When only blank addresses were harvested the table is empty now. The rest runs as usual:
+    // the grid shows only its header with "共有0个代理", Busy is cleared, and a requested
+    // validation starts and, finding no rows, ends at once (which also clears CheckAfterDown,
+    // so the next plain harvest does not validate).
+    bool leading = true;
+    std::string reference;
+    t.keepIf([&](const PackedRecord& rec) {
+        const std::string_view ip = gbk::trimView(rec.view(Field::Ip));
+        if (leading) {
+            if (ip.empty())
+                return false;
+            leading = false;
+        } else if (ip == reference) {
+            return false;
         }
-    }
+        reference.assign(ip);
+        return true;
+    });
+    host.processMessages();
     refreshgrid(host);
+    // A large harvest leaves the workers' pages and the repeats freed: give that memory back.
+    if (harvested >= 65536)
+        releaseFreeMemory();
     SharedState& s = host.state();
     s.Busy = false;
     if (s.CheckAfterDown) {
@@ -115,9 +105,9 @@ void sorttable(MainHost& host, Field key) {
 }
 
 void cleartable(ProxyTable& table) {
+    // Every record deleted, in one step (one by one costs a shift each on a large table).
     table.opentable();
-    while (table.count() > 0)
-        table.deleterecord();
+    table.clear();
 }
 
 void clearrows(StringGridModel& grid) {

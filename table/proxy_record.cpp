@@ -4,7 +4,13 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
+#include <new>
 #include <stdexcept>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace vorsa {
 namespace {
@@ -124,6 +130,161 @@ void ProxyRecord::setText(Field f, std::string_view value) {
         default:
             *textSlot(*this, f) = gbk::cut(value, fieldDef(f).size);
     }
+}
+
+// Header of a packed record; the texts follow it, in field order, without separators.
+struct PackedRecord::Blob {
+    std::uint32_t refs;
+    std::int32_t speed;
+    std::uint8_t len[4];
+    std::uint8_t flags;  // kHas* bits and kVerifiedTrue
+
+    static constexpr std::uint8_t kHasVerified = 1u << 4;
+    static constexpr std::uint8_t kHasSpeed = 1u << 5;
+    static constexpr std::uint8_t kVerifiedTrue = 1u << 6;
+
+    const char* text() const { return reinterpret_cast<const char*>(this) + sizeof(Blob); }
+    char* text() { return reinterpret_cast<char*>(this) + sizeof(Blob); }
+};
+
+namespace {
+
+constexpr std::size_t kMaxPackedText = 255;
+
+const std::optional<std::string>& textOf(const ProxyRecord& r, int i) {
+    switch (i) {
+        case 0:
+            return r.Ip;
+        case 1:
+            return r.Port;
+        case 2:
+            return r.Protocol;
+        default:
+            return r.Location;
+    }
+}
+
+}  // namespace
+
+PackedRecord::PackedRecord(const ProxyRecord& r) {
+    std::size_t lens[4];
+    std::size_t total = 0;
+    for (int i = 0; i < 4; ++i) {
+        const auto& t = textOf(r, i);
+        lens[i] = t ? std::min(t->size(), kMaxPackedText) : 0;
+        total += lens[i];
+    }
+    void* mem = ::operator new(sizeof(Blob) + total);
+    auto* b = new (mem) Blob{};
+    b->refs = 1;
+    char* out = b->text();
+    for (int i = 0; i < 4; ++i) {
+        const auto& t = textOf(r, i);
+        if (!t)
+            continue;
+        b->flags |= static_cast<std::uint8_t>(1u << i);
+        b->len[i] = static_cast<std::uint8_t>(lens[i]);
+        std::memcpy(out, t->data(), lens[i]);
+        out += lens[i];
+    }
+    if (r.Verified) {
+        b->flags |= Blob::kHasVerified;
+        if (*r.Verified)
+            b->flags |= Blob::kVerifiedTrue;
+    }
+    if (r.Speed) {
+        b->flags |= Blob::kHasSpeed;
+        b->speed = *r.Speed;
+    }
+    m_blob = b;
+}
+
+PackedRecord::PackedRecord(const PackedRecord& o) noexcept : m_blob(o.m_blob) {
+    if (m_blob)
+        ++m_blob->refs;
+}
+
+void PackedRecord::release() noexcept {
+    if (--m_blob->refs == 0) {
+        m_blob->~Blob();
+        ::operator delete(m_blob);
+    }
+    m_blob = nullptr;
+}
+
+bool PackedRecord::isNull(Field f) const {
+    if (!m_blob)
+        return true;
+    switch (f) {
+        case Field::Verified:
+            return !(m_blob->flags & Blob::kHasVerified);
+        case Field::Speed:
+            return !(m_blob->flags & Blob::kHasSpeed);
+        default:
+            return !(m_blob->flags & (1u << static_cast<int>(f)));
+    }
+}
+
+std::string_view PackedRecord::view(Field f) const {
+    const int i = static_cast<int>(f);
+    if (!m_blob || i > 3)
+        return {};
+    std::size_t offset = 0;
+    for (int k = 0; k < i; ++k)
+        offset += m_blob->len[k];
+    return {m_blob->text() + offset, m_blob->len[i]};
+}
+
+std::optional<bool> PackedRecord::verified() const {
+    if (isNull(Field::Verified))
+        return std::nullopt;
+    return (m_blob->flags & Blob::kVerifiedTrue) != 0;
+}
+
+std::optional<std::int32_t> PackedRecord::speed() const {
+    if (isNull(Field::Speed))
+        return std::nullopt;
+    return m_blob->speed;
+}
+
+std::string PackedRecord::text(Field f) const {
+    switch (f) {
+        case Field::Verified: {
+            const auto v = verified();
+            return v ? (*v ? "True" : "False") : std::string();
+        }
+        case Field::Speed: {
+            const auto v = speed();
+            return v ? std::to_string(*v) : std::string();
+        }
+        default:
+            return std::string(view(f));
+    }
+}
+
+ProxyRecord PackedRecord::unpack() const {
+    ProxyRecord r;
+    if (!m_blob)
+        return r;
+    for (Field f : {Field::Ip, Field::Port, Field::Protocol, Field::Location})
+        if (!isNull(f))
+            *textSlot(r, f) = std::string(view(f));
+    r.Verified = verified();
+    r.Speed = speed();
+    return r;
+}
+
+void returnLargeBlocksWhenFreed() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 8 << 20);
+#endif
+}
+
+void releaseFreeMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace vorsa

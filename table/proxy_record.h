@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vorsa {
 
@@ -47,5 +48,66 @@ struct ProxyRecord {
     // Verified takes "True"/"False" (case-insensitive) or "1"/"0".
     void setText(Field f, std::string_view value);
 };
+
+// A stored record: an immutable copy of a ProxyRecord in one compact allocation (a small
+// header and the four texts back to back), shared by the table and the grid rows drawn from
+// it. Copies share the allocation; a change is stored as a new PackedRecord, so a holder
+// keeps the values it was given. Not thread-safe: main thread only, like the table.
+// Texts longer than 255 bytes are cut (the table cuts every text to its field size first).
+class PackedRecord {
+public:
+    PackedRecord() = default;
+    explicit PackedRecord(const ProxyRecord& r);
+    PackedRecord(const PackedRecord& o) noexcept;
+    PackedRecord(PackedRecord&& o) noexcept : m_blob(o.m_blob) { o.m_blob = nullptr; }
+    PackedRecord& operator=(const PackedRecord& o) noexcept {
+        PackedRecord copy(o);
+        std::swap(m_blob, copy.m_blob);
+        return *this;
+    }
+    // Cheap enough for the table's blocks, which shift records on every insert.
+    PackedRecord& operator=(PackedRecord&& o) noexcept {
+        if (this != &o) {
+            if (m_blob)
+                release();
+            m_blob = o.m_blob;
+            o.m_blob = nullptr;
+        }
+        return *this;
+    }
+    ~PackedRecord() {
+        if (m_blob)
+            release();
+    }
+
+    // False for a default-constructed one (no record).
+    explicit operator bool() const { return m_blob != nullptr; }
+
+    ProxyRecord unpack() const;
+    bool isNull(Field f) const;
+    // A text field's bytes; empty without a value.
+    std::string_view view(Field f) const;
+    // As ProxyRecord::text.
+    std::string text(Field f) const;
+    std::optional<bool> verified() const;
+    std::optional<std::int32_t> speed() const;
+
+private:
+    struct Blob;
+    void release() noexcept;
+
+    Blob* m_blob = nullptr;
+};
+
+// Call once at the start, before any thread. Fixes the allocator's thresholds: a heap whose
+// free top exceeds 8 MiB gives it back when a block is freed (the workers' heaps too), and
+// blocks of 32 MiB and more get a mapping of their own. With the defaults both thresholds
+// grow after the first large free, and a worker's freed page could stay at the top of its
+// thread's heap, out of releaseFreeMemory's reach (some harvests then kept 60 MB more).
+void returnLargeBlocksWhenFreed();
+
+// Gives the heap's free pages back to the system. Called after large parts of the table or
+// the grid were dropped: freed rows otherwise stay with the process.
+void releaseFreeMemory();
 
 }  // namespace vorsa

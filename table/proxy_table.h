@@ -2,6 +2,7 @@
 
 #include "table/proxy_record.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,14 +54,22 @@ public:
     void deleterecord();
 
     void sortby(Field key);
+
+    // Walks the records in order and removes those keep refuses, in one pass (deleting them
+    // one by one costs a shift each). The cursor rests on the last record; the order and the
+    // sort key stay.
+    void keepIf(const std::function<bool(const PackedRecord&)>& keep);
     std::optional<Field> sortKey() const { return m_sortKey; }
 
     // The current record (its stored values, not a pending edit). Requires count() > 0.
-    const ProxyRecord& current() const;
+    ProxyRecord current() const;
     // The record at a 1-based position, for readers that do not move the cursor.
-    const ProxyRecord& at(int position) const;
+    ProxyRecord at(int position) const;
+    // The stored form of the record at a 1-based position: what the grid keeps of a row.
+    const PackedRecord& stored(int position) const;
 
-    // Removes every record; the sort key stays.
+    // Removes every record; the sort key stays. Memory of a large table goes back to the
+    // system (so it does when deletions leave less than half of the records).
     void clear();
 
 private:
@@ -69,7 +78,7 @@ private:
 
     void requireOpen() const;
     ProxyRecord& pendingOrCurrent();
-    std::size_t placementFor(const ProxyRecord& rec) const;
+    std::size_t placementFor(const PackedRecord& rec) const;
 
     std::unique_ptr<Store> m_store;
     bool m_open = false;

@@ -160,3 +160,51 @@ TEST(Grid, SorttableAndClearing) {
     EXPECT_EQ(host.table().count(), 0);
     EXPECT_EQ(host.table().sortKey(), Field::Ip);  // emptying keeps the sort key
 }
+
+// A drawn row shows its record as it was drawn: a later edit or delete of the record shows
+// after the next redraw only. Cells written afterwards (a check's result) sit beside the drawn
+// ones, an empty written text included; rows added by a larger row count start empty.
+TEST(Grid, DrawnRowsKeepTheirTextsUntilTheNextRedraw) {
+    FakeHost host;
+    ProxyTable& t = host.table();
+    appendRow(t, "1.1.1.1", "80", "HTTP", "北京");
+    appendRow(t, "2.2.2.2", "8080");
+    t.gofirst();
+    t.gonext();
+    t.setflag(Field::Verified, true);
+    t.setinteger(Field::Speed, 42);
+    t.postrecord();
+    refreshgrid(host);
+    StringGridModel& g = host.grid();
+    EXPECT_EQ(column(g, 0), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(column(g, 4), (std::vector<std::string>{"北京", ""}));
+    EXPECT_EQ(column(g, 5), (std::vector<std::string>{"", "√"}));
+    EXPECT_EQ(column(g, 6), (std::vector<std::string>{"", "42"}));
+
+    t.gofirst();
+    t.setfield(Field::Ip, "9.9.9.9");
+    t.postrecord();
+    t.gonext();
+    t.deleterecord();
+    EXPECT_EQ(column(g, 1), (std::vector<std::string>{"1.1.1.1", "2.2.2.2"}));
+
+    g.setCell(5, 1, gbk::text("⊙"));
+    g.setCell(6, 1, "120");
+    g.setCell(4, 2, "");
+    g.setCell(6, 1, "130");
+    EXPECT_EQ(column(g, 5), (std::vector<std::string>{"⊙", "√"}));
+    EXPECT_EQ(column(g, 6), (std::vector<std::string>{"130", "42"}));
+    EXPECT_EQ(column(g, 4), (std::vector<std::string>{"北京", ""}));
+    EXPECT_EQ(column(g, 2), (std::vector<std::string>{"80", "8080"}));
+    EXPECT_EQ(g.data(g.index(0, 5)).toString().toStdString(), "⊙");
+    EXPECT_EQ(g.data(g.index(1, 0)).toString().toStdString(), "2");
+
+    g.setGridRowCount(4);
+    EXPECT_EQ(column(g, 1), (std::vector<std::string>{"1.1.1.1", "2.2.2.2", ""}));
+    g.setCell(7, 3, "x");
+    EXPECT_EQ(column(g, 7), (std::vector<std::string>{"", "", "x"}));
+
+    refreshgrid(host);
+    EXPECT_EQ(column(g, 1), (std::vector<std::string>{"9.9.9.9"}));
+    EXPECT_EQ(column(g, 5), (std::vector<std::string>{""}));
+}

@@ -203,3 +203,101 @@ TEST(ProxyTable, ManySortedInsertsStayOrdered) {
     for (int i = 2; i <= t.count(); ++i)
         ASSERT_LE(*t.at(i - 1).Speed, *t.at(i).Speed) << i;
 }
+
+// The stored form keeps every field exactly, a missing value apart from an empty one.
+TEST(ProxyTable, StoredRecordsKeepEveryValue) {
+    ProxyRecord full;
+    full.Ip = "123.123.123.123";
+    full.Port = "65535";
+    full.Protocol = "";
+    full.Location = std::string(40, '\xB1');
+    full.Verified = false;
+    full.Speed = -7;
+    ProxyRecord onlySpeed;
+    onlySpeed.Speed = 0;
+    ProxyRecord verified;
+    verified.Ip = "";
+    verified.Verified = true;
+    for (const ProxyRecord& r : {ProxyRecord{}, full, onlySpeed, verified}) {
+        const ProxyRecord back = PackedRecord(r).unpack();
+        EXPECT_EQ(back.Ip, r.Ip);
+        EXPECT_EQ(back.Port, r.Port);
+        EXPECT_EQ(back.Protocol, r.Protocol);
+        EXPECT_EQ(back.Location, r.Location);
+        EXPECT_EQ(back.Verified, r.Verified);
+        EXPECT_EQ(back.Speed, r.Speed);
+        for (int f = 0; f < kFieldCount; ++f)
+            EXPECT_EQ(PackedRecord(r).text(static_cast<Field>(f)), r.text(static_cast<Field>(f)));
+    }
+}
+
+// Sorting on the address: missing values first, then byte order of the whole text (also past
+// the first 16 bytes, and a text before the longer ones it begins), ties in table order. A
+// large table is sorted in two halves and merged; both sizes must give the reference order.
+TEST(ProxyTable, AddressSortMatchesByteOrderAndKeepsTies) {
+    const std::vector<std::optional<std::string>> texts = {"10.0.0.1",
+                                                           "1234567890123456",
+                                                           "1234567890123456.9",
+                                                           std::nullopt,
+                                                           "1234567890123456.1",
+                                                           "",
+                                                           "10.0.0.1",
+                                                           "9",
+                                                           "10.0.0",
+                                                           "1234567890123455.99",
+                                                           "1234567890123456",
+                                                           "0.0.0.0"};
+    for (const int n : {24, 70000}) {
+        SCOPED_TRACE(n);
+        ProxyTable t;
+        t.opentable();
+        std::vector<std::pair<std::optional<std::string>, int>> expected;
+        for (int i = 0; i < n; ++i) {
+            const auto& ip =
+                texts[static_cast<std::size_t>(i * 7 % static_cast<int>(texts.size()))];
+            t.addrecord();
+            if (ip)
+                t.setfield(Field::Ip, *ip);
+            t.setfield(Field::Port, std::to_string(i));
+            t.postrecord();
+            expected.emplace_back(ip, i);
+        }
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        t.sortby(Field::Ip);
+        ASSERT_EQ(t.count(), n);
+        for (int i = 1; i <= n; ++i) {
+            const ProxyRecord r = t.at(i);
+            ASSERT_EQ(r.Ip, expected[static_cast<std::size_t>(i - 1)].first) << i;
+            ASSERT_EQ(r.Port, std::to_string(expected[static_cast<std::size_t>(i - 1)].second))
+                << i;
+        }
+    }
+}
+
+// keepIf removes in one pass, keeps the order and the sort key, and rests on the last record;
+// new records are still placed by the key afterwards.
+TEST(ProxyTable, KeepIfRemovesInOnePassAndKeepsTheOrder) {
+    ProxyTable t;
+    t.opentable();
+    for (int i = 0; i < 3000; ++i) {
+        t.addrecord();
+        t.setfield(Field::Ip, std::to_string(10000 + i));
+        t.postrecord();
+    }
+    t.sortby(Field::Ip);
+    t.keepIf([](const PackedRecord& r) { return r.view(Field::Ip).back() == '7'; });
+    ASSERT_EQ(t.count(), 300);
+    EXPECT_EQ(t.recno(), 300);
+    EXPECT_EQ(t.getfield(Field::Ip), "12997");
+    t.addrecord();
+    t.setfield(Field::Ip, "10008");
+    t.postrecord();
+    EXPECT_EQ(t.recno(), 2);
+    EXPECT_EQ(t.at(1).Ip, "10007");
+    EXPECT_EQ(t.at(3).Ip, "10017");
+
+    t.keepIf([](const PackedRecord&) { return false; });
+    EXPECT_EQ(t.count(), 0);
+    EXPECT_EQ(t.recno(), 0);
+}
