@@ -80,7 +80,7 @@ const char kHelp[] =
     "\n"
     "Without -o the result goes to standard output as ip:port lines (lookup adds a tab and\n"
     "the location). Input lines are ip:port; lines that are no usable proxy are skipped and\n"
-    "repeated addresses dropped, as after a harvest. Exit status: 0 done, 1 nothing usable or\n"
+    "repeated ip:port lines dropped. Exit status: 0 done, 1 nothing usable or\n"
     "an error, 2 usage error, 130 interrupted (what was finished is written).\n";
 
 struct UsageError : std::runtime_error {
@@ -327,14 +327,18 @@ bool Cli::readInput() {
     ProxyTable& table = m_host.table();
     cleartable(table);
     table.opentable();
-    // One row per address, the first kept, as after a harvest.
+    // A repeated ip:port is checked once; the first is kept. (Not one row per address as after
+    // a harvest: a list may name several proxies on one address.)
     std::unordered_set<std::string> seen;
     ListReader reader;
     std::string error;
     const bool ok = reader.read(
         fd,
         [&](std::string_view ip, std::string_view port) {
-            if (!seen.emplace(ip).second)
+            std::string key;
+            key.reserve(ip.size() + port.size() + 1);
+            key.append(ip).append(1, ':').append(port);
+            if (!seen.insert(std::move(key)).second)
                 return;
             table.addrecord();
             table.setfield(Field::Ip, ip);
