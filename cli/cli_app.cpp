@@ -345,7 +345,7 @@ bool Cli::readInput() {
             table.setfield(Field::Port, port);
             table.postrecord();
         },
-        error);
+        error, [] { return g_cliStopRequested.load(); });
     if (fd != STDIN_FILENO)
         ::close(fd);
     if (!ok) {

@@ -56,11 +56,14 @@ void ListReader::endLine(const Row& row) {
     m_overlong = false;
 }
 
-bool ListReader::read(int fd, const Row& row, std::string& error) {
+bool ListReader::read(int fd, const Row& row, std::string& error,
+                      const std::function<bool()>& stop) {
     char buf[65536];
     bool pendingCr = false;  // the last byte was a CR: an LF right after it ends nothing
     bool open = false;       // a line has begun and not ended
     for (;;) {
+        if (stop && stop())
+            break;
         const ssize_t got = ::read(fd, buf, sizeof buf);
         if (got < 0 && errno == EINTR)
             continue;

@@ -26,9 +26,11 @@ public:
         bool endedAtNul = false;
     };
 
-    // Reads fd to its end (or to the first NUL). False with a message (UTF-8) when reading
-    // failed; the rows before the failure were handed on.
-    bool read(int fd, const Row& row, std::string& error);
+    // Reads fd to its end (or to the first NUL, or until stop, asked between blocks, says
+    // so). False with a message (UTF-8) when reading failed; the rows before the failure were
+    // handed on.
+    bool read(int fd, const Row& row, std::string& error,
+              const std::function<bool()>& stop = nullptr);
     const Counts& counts() const { return m_counts; }
 
     // The address and port of one line when it is usable, by the rule above.
