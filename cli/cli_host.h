@@ -28,7 +28,7 @@ public:
     // A terminal has no browser panel: nothing is opened.
     void navigate(const std::string& url) override;
     void listtable() override;
-    // The terminal runs its own checks after a harvest; a request is only noted.
+    // Nothing: the terminal runs its own checks (CheckLoop) after a harvest.
     void actcheckExecute() override {}
     // An error ends the command with one line on stderr, and the run is marked failed.
     void runCommand(const std::function<void()>& command) override;
