@@ -259,6 +259,61 @@ std::string csvHead() {
     return out;
 }
 
+// A GBK text as a JSON string (UTF-8; controls, quotes and backslashes escaped).
+void appendJsonString(std::string& out, const std::string& gbkText) {
+    static const char hex[] = "0123456789abcdef";
+    const QByteArray utf8 = gbk::toUnicode(gbkText).toUtf8();
+    out += '"';
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7f) {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    out += '"';
+}
+
+void appendJsonText(std::string& out, const std::optional<std::string>& text) {
+    const std::string trimmed = text ? gbk::trim(*text) : std::string();
+    if (trimmed.empty())
+        out += "null";
+    else
+        appendJsonString(out, trimmed);
+}
+
+void appendJsonLine(std::string& out, const ProxyRecord& rec, bool last) {
+    out += "{\"ip\":";
+    appendJsonString(out, rec.Ip ? gbk::trim(*rec.Ip) : std::string());
+    out += ",\"port\":";
+    const std::string port = rec.Port ? gbk::trim(*rec.Port) : std::string();
+    int value = 0;
+    const auto parsed = std::from_chars(port.data(), port.data() + port.size(), value);
+    if (!port.empty() && parsed.ec == std::errc() && parsed.ptr == port.data() + port.size() &&
+        value >= 1 && value <= 65535)
+        out += std::to_string(value);
+    else
+        out += "null";
+    out += ",\"protocol\":";
+    appendJsonText(out, rec.Protocol);
+    out += ",\"location\":";
+    appendJsonText(out, rec.Location);
+    out += ",\"verified\":";
+    out += rec.Verified ? (*rec.Verified ? "true" : "false") : "null";
+    out += ",\"speed_ms\":";
+    if (rec.Speed)
+        appendSpeed(out, rec);
+    else
+        out += "null";
+    out += last ? "}\n" : "},\n";
+}
+
 // The locale's long time without its time-zone part ("t"): the time of day with seconds.
 QString longTimeFormat(const QLocale& locale) {
     const QString format = locale.timeFormat(QLocale::LongFormat);
@@ -380,6 +435,24 @@ void exportlist(ProxyTable& table, const std::string& fileName, int format, cons
     }
     if (format == HtmlTable)
         out += "</table></body></html>\r\n";
+    file.commit();
+}
+
+void exportjson(ProxyTable& table, const std::string& fileName) {
+    if (table.count() == 0)
+        return;
+    ReplacingFile file(fileName);
+    std::string& out = file.buffer();
+    table.opentable();
+    table.gofirst();
+    const int n = table.count();
+    out += "[\n";
+    for (int i = 0; i < n; ++i) {
+        appendJsonLine(out, table.current(), i + 1 == n);
+        file.flushIfFull();
+        table.gonext();
+    }
+    out += "]\n";
     file.commit();
 }
 

@@ -37,6 +37,12 @@ void exportlist(ProxyTable& table, const std::string& fileName, int format,
                 const QDateTime& now = QDateTime::currentDateTime(),
                 const QLocale& locale = QLocale());
 
+// Writes the table as a UTF-8 JSON array, one object per record with the keys ip, port
+// (a number, or null when the text is no port), protocol, location (null when blank),
+// verified and speed_ms (null when not set); written beside and renamed like exportlist, and
+// an empty table creates no file either.
+void exportjson(ProxyTable& table, const std::string& fileName);
+
 // The user's short date, then a blank and the long time unless it is exactly midnight (GBK).
 std::string exportDateTime(const QDateTime& now, const QLocale& locale);
 

@@ -54,6 +54,20 @@ void TRaVInetChecker::setReceiveTimeout(std::uint32_t ms) {
     g_receiveTimeout.store(ms);
 }
 
+std::uint32_t TRaVInetChecker::checkTimeoutMs() {
+    const std::uint32_t receive = g_receiveTimeout.load();
+    return static_cast<std::uint32_t>(kConnectTimeoutMs) +
+           (receive ? receive : InternetSession::defaultReceiveTimeout());
+}
+
+void prepareProxyCheck(TRaVInetChecker& checker, const std::string& ip, const std::string& port,
+                       const std::string& url) {
+    checker.AccessType = atProxy;
+    checker.Url = url;
+    checker.Proxy = gbk::trim(ip) + ":" + gbk::trim(port);
+    checker.UserAgent = "Internet Explorer 7.0";
+}
+
 bool TRaVInetChecker::StartCheck() {
     if (Url.empty())
         return false;
@@ -72,7 +86,7 @@ bool TRaVInetChecker::StartCheck() {
     // The context is complete before the request goes out and never changes afterwards.
     auto context = std::make_shared<const CheckContext>(CheckContext{m_window, m_session});
 
-    timeout = 3000;
+    timeout = kConnectTimeoutMs;
     m_session->setConnectTimeout(static_cast<std::uint32_t>(timeout));
 
     // Taken here, on the checker's thread, so the network side reads nothing shared.

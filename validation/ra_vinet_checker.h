@@ -32,6 +32,8 @@ public:
     static constexpr unsigned WM_CHECKSTATUS = 1024 + 200;
     static constexpr unsigned WM_CHECKCOMPLETE = 1024 + 201;
     static constexpr std::size_t kBodyBytes = 120;  // the default window of checkSettings()
+    // The connect timeout every check is started with.
+    static constexpr std::int32_t kConnectTimeoutMs = 3000;
 
     explicit TRaVInetChecker(QObject* owner = nullptr);
     ~TRaVInetChecker() override;
@@ -63,6 +65,8 @@ public:
 
     // The receive timeout of every check's session (tests make it short).
     static void setReceiveTimeout(std::uint32_t ms);
+    // The longest a started check can take before it completes: connect plus receive timeout.
+    static std::uint32_t checkTimeoutMs();
 
 protected:
     virtual void DoStatusChange(std::uint32_t StatusCode);
@@ -78,6 +82,11 @@ private:
     std::shared_ptr<InternetSession> m_session;
     std::unique_ptr<InternetRequest> m_request;  // a synchronous start's answer
 };
+
+// Sets checker up as the validation of one proxy is made: through ip:port (both trimmed), for
+// page url, with the validation's user agent. Every front end validates through this.
+void prepareProxyCheck(TRaVInetChecker& checker, const std::string& ip, const std::string& port,
+                       const std::string& url);
 
 // The pass rule of a check, on the bytes of one reply: status text "200" and the marker in
 // the GBK decoding of at most the first bodyBytes of the body, read once. The first form

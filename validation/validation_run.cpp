@@ -97,10 +97,7 @@ void ValidationRun::vailproxy() {
             ip = table.at(i).text(Field::Ip);
             port = table.at(i).text(Field::Port);
         }
-        checker->AccessType = atProxy;
-        checker->Url = url;
-        checker->Proxy = gbk::trim(ip) + ":" + gbk::trim(port);
-        checker->UserAgent = "Internet Explorer 7.0";
+        prepareProxyCheck(*checker, ip, port, url);
         checker->Tag = i;
         checker->OnComplete = [this](TRaVInetChecker* sender, bool connected) {
             mycomplete(sender, connected);
