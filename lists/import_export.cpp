@@ -337,12 +337,14 @@ QString longTimeFormat(const QLocale& locale) {
     return out.trimmed();
 }
 
-// A record line of the text export after its first ':' ("port@place#speedms", the port all
-// digits). Our own saved lists, the autosave among them, import as the proxies they hold
-// instead of ports like "8080@美"; a line of any other form keeps the plain rule.
-struct ExportedRecord {
-    std::string_view port, place;
-};
+}  // namespace
+
+const ExportFilter* exportFilter(int format) {
+    if (format < 1 || format > 4)
+        return nullptr;
+    return &kFilters[format - 1];
+}
+
 std::optional<ExportedRecord> exportedRecord(std::string_view rest) {
     const auto at = rest.find('@');
     const auto hash = rest.rfind('#');
@@ -357,14 +359,6 @@ std::optional<ExportedRecord> exportedRecord(std::string_view rest) {
     if (!digits(port) || !digits(speed))
         return std::nullopt;
     return ExportedRecord{port, rest.substr(at + 1, hash - at - 1)};
-}
-
-}  // namespace
-
-const ExportFilter* exportFilter(int format) {
-    if (format < 1 || format > 4)
-        return nullptr;
-    return &kFilters[format - 1];
 }
 
 std::string exportDateTime(const QDateTime& now, const QLocale& locale) {

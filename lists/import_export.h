@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,8 +27,17 @@ constexpr const char* kImportPattern = "*.txt";
 
 // File names are the file system's own bytes (QFile::encodeName), not GBK.
 
-// Replaces the table with the ip:port lines of the file. The file is read whole first: when
-// it cannot be read this throws an error naming it and the table keeps what it had.
+// A record line of the text export, after its first ':' ("port@place#speedms", the port 1 to 5
+// digits). The program's own saved lists, the autosave among them, read back as the proxies
+// they hold; a line of any other form is read by the plain ip:port rule.
+struct ExportedRecord {
+    std::string_view port, place;
+};
+std::optional<ExportedRecord> exportedRecord(std::string_view afterColon);
+
+// Replaces the table with the ip:port lines of the file (and of our own text export). The file is
+// read whole first: when it cannot be read this throws an error naming it and the table keeps what
+// it had.
 void importlist(ProxyTable& table, const std::string& fileName);
 
 // Writes the table in format 1..4 (other numbers write nothing; an empty table creates no

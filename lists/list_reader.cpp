@@ -1,5 +1,6 @@
 #include "lists/list_reader.h"
 
+#include "lists/import_export.h"
 #include "platform/codec.h"
 #include "platform/internet_settings.h"
 #include "table/proxy_record.h"
@@ -25,7 +26,9 @@ bool ListReader::usableLine(std::string_view line, std::string& ip, std::string&
     if (colon == std::string_view::npos)
         return false;
     ip = gbk::trim(line.substr(0, colon));
-    port = gbk::trim(line.substr(colon + 1));
+    const std::string_view rest = line.substr(colon + 1);
+    const auto exported = exportedRecord(rest);
+    port = exported ? std::string(exported->port) : gbk::trim(rest);
     if (ip.empty() || port.empty() || ip.size() > kIpFieldBytes)
         return false;
     // The port is digits only; the address a plain host (never a bracketed IPv6 address, whose

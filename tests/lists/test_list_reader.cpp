@@ -65,6 +65,11 @@ TEST(ListReader, LinesByTheImportRules) {
         {"host names", "proxy-1.example.test:3128\n", {"proxy-1.example.test|3128"}, 0},
         {"bad ports", "1.1.1.1:0\n1.1.1.1:65536\n1.1.1.1:\n1.1.1.1:+80\n1.1.1.1:8 0\n", {}, 5},
         {"no colon", "1.1.1.1 80\n", {}, 1},
+        // The program's own text export (the autosave): its heading is not a proxy.
+        {"our text export",
+         gbk::text("Vorsa智能代理最新验证:2026-12-10 19:46:55\r\n1.2.3.4:8080@美国#12ms\r\n"),
+         {"1.2.3.4|8080"},
+         1},
         {"ipv6", "[::1]:80\n::1\n", {}, 2},
         {"address longer than its field",
          std::string(51, 'a') + ":80\n" + std::string(50, 'a') + ":80\n",
