@@ -345,6 +345,11 @@ const ExportFilter* exportFilter(int format) {
     return &kFilters[format - 1];
 }
 
+bool isExportHeading(std::string_view line) {
+    static const std::string heading = gbk::text("Vorsa智能代理最新验证:");
+    return line.starts_with(heading);
+}
+
 std::optional<ExportedRecord> exportedRecord(std::string_view rest) {
     const auto at = rest.find('@');
     const auto hash = rest.rfind('#');
@@ -377,10 +382,9 @@ void importlist(ProxyTable& table, const std::string& fileName) {
         bytes.resize(nul);
     cleartable(table);
     table.opentable();
-    static const std::string exportHead = gbk::text("Vorsa智能代理最新验证:");
     forEachLine(bytes, [&table](std::string_view line) {
         const auto colon = line.find(':');
-        if (colon == std::string_view::npos || line.starts_with(exportHead))
+        if (colon == std::string_view::npos || isExportHeading(line))
             return;
         const std::string_view rest = line.substr(colon + 1);
         const auto exported = exportedRecord(rest);

@@ -34,6 +34,8 @@ struct ExportedRecord {
     std::string_view port, place;
 };
 std::optional<ExportedRecord> exportedRecord(std::string_view afterColon);
+// The heading line of the text export, which names no proxy.
+bool isExportHeading(std::string_view line);
 
 // Replaces the table with the ip:port lines of the file (and of our own text export). The file is
 // read whole first: when it cannot be read this throws an error naming it and the table keeps what

@@ -46,7 +46,7 @@ void ListReader::endLine(const Row& row) {
     if (m_overlong) {
         ++m_counts.skipped;
         ++m_counts.tooLong;
-    } else if (!gbk::trim(m_line).empty()) {
+    } else if (!gbk::trim(m_line).empty() && !isExportHeading(m_line)) {
         std::string ip, port;
         if (usableLine(m_line, ip, port)) {
             ++m_counts.usable;

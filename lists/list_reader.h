@@ -12,7 +12,7 @@ namespace vorsa {
 // address and port. Memory stays bounded whatever comes in: a line longer than kMaxLine is
 // skipped without being kept. Only lines that name a usable proxy (a plain host of at most
 // the address field's size and a port 1..65535, blanks around either trimmed) are handed on;
-// the others are counted.
+// the others are counted (the heading line of our own text export is neither).
 class ListReader {
 public:
     static constexpr std::size_t kMaxLine = 4096;

@@ -69,7 +69,7 @@ TEST(ListReader, LinesByTheImportRules) {
         {"our text export",
          gbk::text("Vorsa智能代理最新验证:2026-12-10 19:46:55\r\n1.2.3.4:8080@美国#12ms\r\n"),
          {"1.2.3.4|8080"},
-         1},
+         0},
         {"ipv6", "[::1]:80\n::1\n", {}, 2},
         {"address longer than its field",
          std::string(51, 'a') + ":80\n" + std::string(50, 'a') + ":80\n",
